@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace kestrova {
+
+// What a capture source hands the frame pipeline, one object per captured frame.
+
+enum class SampleOutputType { screen = 0, audio = 1, microphone = 2 };
+
+// Status of a captured frame; only `complete` carries a new image.
+enum class FrameStatus : std::int64_t { complete = 0, idle = 1, blank = 2, suspended = 3 };
+
+// The status attachment as the platform gives it: absent (no attachments, no first dictionary or no
+// status entry), or a value that may not even be an integer.
+using AttachmentValue = std::variant<std::int64_t, double, std::string>;
+
+// A read-only view of 32-bit BGRA pixels, rows top to bottom.
+struct BgraView {
+  const std::uint8_t* data = nullptr;  // the top-left pixel of the region
+  int stride = 0;                      // bytes from one row to the next
+};
+
+// The captured display image. Its pixels may be fetched lazily: only the region a frame needs.
+class CapturedImage {
+ public:
+  virtual ~CapturedImage() = default;
+  virtual int width() const = 0;   // pixels
+  virtual int height() const = 0;  // pixels
+  // The pixels of the region (x, y, w, h), in pixels from the top-left, which the caller keeps inside
+  // the image. Valid until the next call or the end of the sample. Nothing when they cannot be had.
+  virtual std::optional<BgraView> pixels(int x, int y, int w, int h) = 0;
+};
+
+class CapturedSample {
+ public:
+  virtual ~CapturedSample() = default;
+  virtual SampleOutputType outputType() const = 0;
+  virtual bool isValid() const = 0;
+  virtual std::optional<AttachmentValue> statusAttachment() const = 0;
+  virtual CapturedImage* imageBuffer() = 0;        // nullptr: no image
+  virtual double presentationTimeSeconds() const = 0;  // capture time on the host clock
+};
+
+}  // namespace kestrova

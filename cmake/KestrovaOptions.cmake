@@ -1,0 +1,13 @@
+# Warnings and sanitizers for Kestrova's own targets. Third-party code never sees -Werror.
+add_library(kestrova_warnings INTERFACE)
+target_compile_options(kestrova_warnings INTERFACE -Wall -Wextra -Werror)
+
+if(KESTROVA_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(KESTROVA_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT KESTROVA_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "KESTROVA_SANITIZE must be empty, 'address' or 'thread', not '${KESTROVA_SANITIZE}'")
+endif()

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "HostPorts.h"
+#include "WriterInput.h"
+
+namespace kestrova::testing {
+
+// A pool of I420 frames in memory.
+class FakePool final : public OutputBufferPool {
+ public:
+  FakePool(int width, int height, int count) : buffers_(count), storage_(count) {
+    const int cw = width / 2, ch = height / 2;
+    for (int i = 0; i < count; ++i) {
+      auto& mem = storage_[i];
+      mem.assign(static_cast<std::size_t>(width) * height + 2 * cw * ch, 0);
+      auto& b = buffers_[i];
+      b.pool = this;
+      b.image = {mem.data(), mem.data() + width * height, mem.data() + width * height + cw * ch,
+                 width, cw, cw, width, height};
+      free_.push_back(&b);
+    }
+  }
+
+  OutputBuffer* acquire() override {
+    if (exhausted || free_.empty()) return nullptr;
+    OutputBuffer* b = free_.back();
+    free_.pop_back();
+    return b;
+  }
+  void release(OutputBuffer* buffer) override { free_.push_back(buffer); }
+  std::size_t available() const { return free_.size(); }
+
+  bool exhausted = false;
+
+ private:
+  std::vector<OutputBuffer> buffers_;
+  std::vector<std::vector<std::uint8_t>> storage_;
+  std::vector<OutputBuffer*> free_;
+};
+
+// Records what was appended; keeps a copy of the last frame's luma and chroma.
+class FakeWriterInput final : public WriterInput {
+ public:
+  FakeWriterInput(int width, int height, int poolSize = 3) : pool_(width, height, poolSize) {}
+
+  bool isReadyForMoreMediaData() const override { return ready; }
+  OutputBufferPool* pixelBufferPool() override { return hasPool ? &pool_ : nullptr; }
+  bool append(PooledBuffer buffer, std::int64_t presentationTime) override {
+    ++appendCalls;
+    if (refuse) return false;
+    const PlanarImage& img = buffer->image;
+    lastY.assign(img.y, img.y + img.strideY * img.height);
+    lastU.assign(img.u, img.u + img.strideU * img.height / 2);
+    lastV.assign(img.v, img.v + img.strideV * img.height / 2);
+    times.push_back(presentationTime);
+    return true;  // `buffer` goes back to the pool here, as the writer would once encoded
+  }
+
+  FakePool& pool() { return pool_; }
+
+  bool ready = true;
+  bool hasPool = true;
+  bool refuse = false;
+  int appendCalls = 0;
+  std::vector<std::int64_t> times;
+  std::vector<std::uint8_t> lastY, lastU, lastV;
+
+ private:
+  FakePool pool_;
+};
+
+class FakePointer final : public PointerSource {
+ public:
+  Point mouseLocation() override { return location; }
+  Point location;
+};
+
+class FakeClock final : public HostClock {
+ public:
+  double now() const override { return time; }
+  double time = 0;
+};
+
+}  // namespace kestrova::testing
