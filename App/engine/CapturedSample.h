@@ -30,8 +30,9 @@ class CapturedImage {
   virtual ~CapturedImage() = default;
   virtual int width() const = 0;   // pixels
   virtual int height() const = 0;  // pixels
-  // The pixels of the region (x, y, w, h), in pixels from the top-left, which the caller keeps inside
-  // the image. Valid until the next call or the end of the sample. Nothing when they cannot be had.
+  // The pixels of the region (x, y, w, h), in pixels from the top-left, which the caller keeps
+  // inside the image. Valid until the next call or the end of the sample. Nothing when they cannot
+  // be had.
   virtual std::optional<BgraView> pixels(int x, int y, int w, int h) = 0;
 };
 
@@ -41,7 +42,7 @@ class CapturedSample {
   virtual SampleOutputType outputType() const = 0;
   virtual bool isValid() const = 0;
   virtual std::optional<AttachmentValue> statusAttachment() const = 0;
-  virtual CapturedImage* imageBuffer() = 0;        // nullptr: no image
+  virtual CapturedImage* imageBuffer() = 0;            // nullptr: no image
   virtual double presentationTimeSeconds() const = 0;  // capture time on the host clock
 };
 

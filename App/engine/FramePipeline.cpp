@@ -100,7 +100,8 @@ void FramePipeline::handle(CapturedSample& sample) {
   if (!pool) return;
 
   const double dt = std::min(std::max(pts - tl.lastPTS, 0.0), kMaxTrackerStepSeconds);
-  const Point cursor = desktopToCapture(pointer_.mouseLocation(), config_.screenFrame, config_.scale);
+  const Point cursor =
+      desktopToCapture(pointer_.mouseLocation(), config_.screenFrame, config_.scale);
   const Rect viewport = tracker_->update(cursor, dt);
 
   PooledBuffer buffer = acquireFrom(*pool);

@@ -17,9 +17,9 @@ namespace kestrova {
 // The timeline of one recording: how captured times map to output times.
 struct Timeline {
   std::optional<double> startPTS;  // capture time of output time zero, seconds
-  double lastPTS = 0;              // capture time of the last complete frame handled while not paused
-  double lastTime = -1.0;          // output time of the last frame appended, seconds
-  double offset = 0;               // capture time cut out of the output so far (pauses), seconds
+  double lastPTS = 0;      // capture time of the last complete frame handled while not paused
+  double lastTime = -1.0;  // output time of the last frame appended, seconds
+  double offset = 0;       // capture time cut out of the output so far (pauses), seconds
   bool paused = false;
   bool needsOffset = false;        // the next frame closes the gap a pause left
   std::int64_t framesWritten = 0;  // frames the encoder accepted

@@ -15,11 +15,11 @@ struct RecorderConfig {
   double scale = 1;             // pixels per point of that display
   std::int64_t width = 1920;    // output video, pixels
   std::int64_t height = 1080;
-  std::int64_t fps = 30;        // at least 1, fits in 32 bits
-  double smoothing = 0.5;       // see ViewportTracker
+  std::int64_t fps = 30;   // at least 1, fits in 32 bits
+  double smoothing = 0.5;  // see ViewportTracker
   double deadZone = 0.25;
   bool clickIndicator = true;
-  std::filesystem::path url;    // the output MP4; an existing file there is replaced
+  std::filesystem::path url;  // the output MP4; an existing file there is replaced
 };
 
 }  // namespace kestrova

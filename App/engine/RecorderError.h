@@ -6,7 +6,8 @@
 namespace kestrova {
 
 // The engine's own errors. Their descriptions are what the user reads. Errors of platform services
-// (capture, encoding) travel beside these as their own exception types, with their own descriptions.
+// (capture, encoding) travel beside these as their own exception types, with their own
+// descriptions.
 class RecorderError : public std::exception {
  public:
   enum class Case { writer, noDisplay, noFrames };
@@ -17,7 +18,9 @@ class RecorderError : public std::exception {
   static RecorderError noDisplay() {
     return RecorderError(Case::noDisplay, "The selected display is no longer available.");
   }
-  static RecorderError noFrames() { return RecorderError(Case::noFrames, "No frames were captured."); }
+  static RecorderError noFrames() {
+    return RecorderError(Case::noFrames, "No frames were captured.");
+  }
 
   Case errorCase() const noexcept { return case_; }
   const char* what() const noexcept override { return description_.c_str(); }

@@ -5,8 +5,8 @@
 
 namespace kestrova {
 
-// Checks, in debug builds, that an object's confined methods always run on one thread: the first one
-// that asks. Objects that live on a serial queue use it instead of a lock.
+// Checks, in debug builds, that an object's confined methods always run on one thread: the first
+// one that asks. Objects that live on a serial queue use it instead of a lock.
 class SequenceChecker {
  public:
   bool calledOnValidSequence() const {

@@ -23,8 +23,8 @@ double deadZoneTarget(double centre, double cursor, double zone) {
   return centre;
 }
 
-// Steps 5 to 7 for one axis: ease, pointer margin, display clamp (in this order; when the display is
-// smaller than the viewport, the last clamp wins).
+// Steps 5 to 7 for one axis: ease, pointer margin, display clamp (in this order; when the display
+// is smaller than the viewport, the last clamp wins).
 double nextCentre(const Axis& a, double target, double alpha) {
   double n = a.centre + (target - a.centre) * alpha;
   const double m = kPointerMargin * a.half;

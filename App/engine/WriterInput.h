@@ -36,7 +36,9 @@ struct ReturnToPool {
 // A buffer taken from a pool; goes back to it when dropped.
 using PooledBuffer = std::unique_ptr<OutputBuffer, ReturnToPool>;
 
-inline PooledBuffer acquireFrom(OutputBufferPool& pool) { return PooledBuffer(pool.acquire()); }
+inline PooledBuffer acquireFrom(OutputBufferPool& pool) {
+  return PooledBuffer(pool.acquire());
+}
 
 // The encoder's input as the frame pipeline sees it. Called on the sample queue only.
 class WriterInput {

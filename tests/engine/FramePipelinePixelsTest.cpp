@@ -1,4 +1,5 @@
-// What the pipeline renders: the right part of the display, at the right place, in the right colours.
+// What the pipeline renders: the right part of the display, at the right place, in the right
+// colours.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,11 +25,14 @@ std::uint32_t gray(int g) {
 }
 
 // BT.601 limited-range luma of a gray level.
-double lumaOf(double g) { return 16 + 219 * g / 255; }
+double lumaOf(double g) {
+  return 16 + 219 * g / 255;
+}
 
 // A gray level that differs from pixel to pixel, so any misplaced pixel shows.
 int hashed(int x, int y) {
-  std::uint32_t h = static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u;
+  std::uint32_t h =
+      static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u;
   h ^= h >> 13;
   h *= 0x5bd1e995u;
   return static_cast<int>(h >> 24);
@@ -44,7 +48,8 @@ struct Rendered {
   Rect viewport;
 };
 
-std::unique_ptr<Rendered> renderOnce(const Scene& sc, Point pointer, const FakeImage::Painter& paint) {
+std::unique_ptr<Rendered> renderOnce(const Scene& sc, Point pointer,
+                                     const FakeImage::Painter& paint) {
   RecorderConfig cfg;
   cfg.screenFrame = Rect{{0, 0}, {double(sc.displayW), double(sc.displayH)}};
   cfg.width = sc.outW;
@@ -57,7 +62,11 @@ std::unique_ptr<Rendered> renderOnce(const Scene& sc, Point pointer, const FakeI
   auto out = std::make_unique<Rendered>(Rendered{FakeWriterInput(sc.outW, sc.outH), {}});
   FramePipeline pipeline(cfg, ptr, clock);
   pipeline.installTracker(ViewportTracker{{double(sc.displayW), double(sc.displayH)},
-                                          {double(sc.viewW), double(sc.viewH)}, 0.5, 0.25, 0, 0,
+                                          {double(sc.viewW), double(sc.viewH)},
+                                          0.5,
+                                          0.25,
+                                          0,
+                                          0,
                                           false});
   pipeline.setWriterInput(&out->input);
   FakeSample sample(1.0, &image);
@@ -75,9 +84,10 @@ TEST(FramePipelinePixels, UnscaledViewportIsCutOutExactlyAtCornersAndMiddle) {
     Point pointer;  // desktop points, y up
     Point origin;   // expected viewport origin, capture pixels
   };
-  for (const Case& c : {Case{"top-left", {0, 400}, {0, 0}}, Case{"bottom-right", {640, 0}, {320, 220}},
-                        Case{"top-right", {640, 400}, {320, 0}}, Case{"middle", {320, 200}, {160, 110}},
-                        Case{"off-centre", {101, 333}, {0, 0}}}) {
+  for (const Case& c :
+       {Case{"top-left", {0, 400}, {0, 0}}, Case{"bottom-right", {640, 0}, {320, 220}},
+        Case{"top-right", {640, 400}, {320, 0}}, Case{"middle", {320, 200}, {160, 110}},
+        Case{"off-centre", {101, 333}, {0, 0}}}) {
     SCOPED_TRACE(c.where);
     auto r = renderOnce(sc, c.pointer, [](int x, int y) { return gray(hashed(x, y)); });
     ASSERT_EQ(r->input.times.size(), 1u);
@@ -100,7 +110,8 @@ TEST(FramePipelinePixels, UpScaledViewportFollowsTheSourceWithinTolerance) {
   const auto smooth = [](double x, double y) {
     return 128 + 100 * std::sin(x / 23.0) * std::cos(y / 17.0);
   };
-  auto r = renderOnce(sc, {320, 150}, [&](int x, int y) { return gray(int(std::lround(smooth(x, y)))); });
+  auto r = renderOnce(sc, {320, 150},
+                      [&](int x, int y) { return gray(int(std::lround(smooth(x, y)))); });
   ASSERT_EQ(r->input.times.size(), 1u);
   const Point o = r->viewport.origin;
   EXPECT_EQ(o, (Point{0, 40}));
@@ -133,8 +144,9 @@ TEST(FramePipelinePixels, ColoursLandInTheRightChannels) {
     int y, u, v;  // BT.601 limited range
   };
   const Scene sc{64, 36, 32, 18, 32, 18};
-  for (const Case& c : {Case{"red", 0xffff0000u, 82, 90, 240}, Case{"green", 0xff00ff00u, 145, 54, 34},
-                        Case{"blue", 0xff0000ffu, 41, 240, 110}, Case{"white", 0xffffffffu, 235, 128, 128}}) {
+  for (const Case& c :
+       {Case{"red", 0xffff0000u, 82, 90, 240}, Case{"green", 0xff00ff00u, 145, 54, 34},
+        Case{"blue", 0xff0000ffu, 41, 240, 110}, Case{"white", 0xffffffffu, 235, 128, 128}}) {
     SCOPED_TRACE(c.name);
     auto r = renderOnce(sc, {32, 18}, [&](int, int) { return c.argb; });
     EXPECT_NEAR(r->input.lastY[5 * 32 + 5], c.y, 2);

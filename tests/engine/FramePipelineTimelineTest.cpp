@@ -36,7 +36,8 @@ RecorderConfig smallConfig(std::int64_t fps = 30) {
 class Timeline : public ::testing::Test {
  protected:
   explicit Timeline(std::int64_t fps = 30)
-      : input_(kOutW, kOutH), image_(kDisplayW, kDisplayH),
+      : input_(kOutW, kOutH),
+        image_(kDisplayW, kDisplayH),
         pipeline_(std::make_unique<FramePipeline>(smallConfig(fps), pointer_, clock_)) {
     pointer_.location = {160, 100};
     pipeline_->installTracker(
@@ -155,9 +156,8 @@ TEST(FramePipelineDrops, EachReasonChangesOnlyItsFields) {
       {"not screen output", [](auto& s, auto&, auto&) { s.type = SampleOutputType::audio; }, false,
        1.5, false, false, false},
       {"invalid", [](auto& s, auto&, auto&) { s.valid = false; }, false, 1.5, false, false, false},
-      {"status idle",
-       [](auto& s, auto&, auto&) { s.status = AttachmentValue{std::int64_t{1}}; }, false, 1.5,
-       false, false, false},
+      {"status idle", [](auto& s, auto&, auto&) { s.status = AttachmentValue{std::int64_t{1}}; },
+       false, 1.5, false, false, false},
       {"no status", [](auto& s, auto&, auto&) { s.status.reset(); }, false, 1.5, false, false,
        false},
       {"status not an integer", [](auto& s, auto&, auto&) { s.status = AttachmentValue{0.0}; },

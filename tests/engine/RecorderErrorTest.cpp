@@ -10,7 +10,8 @@ namespace {
 TEST(RecorderError, DescriptionsAreTheUsersText) {
   EXPECT_STREQ(RecorderError::noDisplay().what(), "The selected display is no longer available.");
   EXPECT_STREQ(RecorderError::noFrames().what(), "No frames were captured.");
-  EXPECT_STREQ(RecorderError::writer("Could not save the video.").what(), "Could not save the video.");
+  EXPECT_STREQ(RecorderError::writer("Could not save the video.").what(),
+               "Could not save the video.");
   EXPECT_STREQ(RecorderError::writer("").what(), "");
   EXPECT_EQ(RecorderError::writer("x").errorCase(), RecorderError::Case::writer);
 }

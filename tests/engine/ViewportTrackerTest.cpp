@@ -124,8 +124,8 @@ TEST(ViewportTracker, RandomPointerPathsKeepTheInvariants) {
     const double bh = std::floor(vh + unit(rng) * 1500);
     ViewportTracker t{{bw, bh}, {vw, vh}, unit(rng) * 1.2, unit(rng) * 0.8, 0, 0, false};
     Point cursor{unit(rng) * bw, unit(rng) * bh};
-    SCOPED_TRACE(::testing::Message() << "run " << run << " bounds " << bw << "x" << bh
-                                      << " size " << vw << "x" << vh);
+    SCOPED_TRACE(::testing::Message()
+                 << "run " << run << " bounds " << bw << "x" << bh << " size " << vw << "x" << vh);
     for (int step = 0; step < 300; ++step) {
       const double jump = unit(rng) < 0.1 ? 800 : 40;
       cursor.x += (unit(rng) - 0.5) * jump;

@@ -18,7 +18,8 @@ class FakeImage final : public CapturedImage {
       : width_(width), height_(height), pixels_(static_cast<std::size_t>(width) * height) {
     if (!paint) return;
     for (int y = 0; y < height; ++y)
-      for (int x = 0; x < width; ++x) pixels_[static_cast<std::size_t>(y) * width + x] = paint(x, y);
+      for (int x = 0; x < width; ++x)
+        pixels_[static_cast<std::size_t>(y) * width + x] = paint(x, y);
   }
 
   int width() const override { return width_; }

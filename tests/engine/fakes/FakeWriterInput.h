@@ -18,8 +18,14 @@ class FakePool final : public OutputBufferPool {
       mem.assign(static_cast<std::size_t>(width) * height + 2 * cw * ch, 0);
       auto& b = buffers_[i];
       b.pool = this;
-      b.image = {mem.data(), mem.data() + width * height, mem.data() + width * height + cw * ch,
-                 width, cw, cw, width, height};
+      b.image = {mem.data(),
+                 mem.data() + width * height,
+                 mem.data() + width * height + cw * ch,
+                 width,
+                 cw,
+                 cw,
+                 width,
+                 height};
       free_.push_back(&b);
     }
   }

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "Geometry.h"
+#include "HostPorts.h"
+
+namespace kestrova::x11 {
+
+class XcbConnection;
+
+// The one place where X11 root coordinates (y down from the top of the root window) become the
+// engine's desktop points (y up): desktop y = root height - X11 y.
+inline Point desktopPointFromX11(double x, double y, double rootHeight) {
+  return {x, rootHeight - y};
+}
+
+// A rectangle of the root window (top-left origin, y down) as a desktop frame (bottom-left origin).
+inline Rect desktopFrameFromX11(double x, double y, double width, double height,
+                                double rootHeight) {
+  return Rect{{x, rootHeight - (y + height)}, {width, height}};
+}
+
+// The pointer position read from the X server on a connection of its own. Thread-safe: each call is
+// one round trip, serialised by XCB. When the server is gone it keeps answering the last position.
+class X11PointerSource final : public PointerSource {
+ public:
+  explicit X11PointerSource(const char* display = nullptr);
+  ~X11PointerSource() override;
+
+  Point mouseLocation() override;
+
+ private:
+  std::unique_ptr<XcbConnection> conn_;
+  std::uint16_t rootHeight_ = 0;
+  Point last_;
+};
+
+}  // namespace kestrova::x11

@@ -1,0 +1,40 @@
+#include "X11Desktop.h"
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include "RecorderError.h"
+#include "Xcb.h"
+#include "support/XvfbServer.h"
+
+namespace kestrova::x11 {
+namespace {
+
+TEST(X11Desktop, RootCoordinatesTurnIntoDesktopPointsWithYUp) {
+  EXPECT_EQ(desktopPointFromX11(10, 0, 1080), (Point{10, 1080}));
+  EXPECT_EQ(desktopPointFromX11(10, 1080, 1080), (Point{10, 0}));
+  // A 1920×1080 monitor right of and below the top of a 3000-high root.
+  EXPECT_EQ(desktopFrameFromX11(1920, 100, 1920, 1080, 3000), (Rect{{1920, 1820}, {1920, 1080}}));
+}
+
+TEST(X11PointerSource, ReadsThePointerOfARealServerInDesktopPoints) {
+  testing::XvfbServer x(640, 480);
+  X11PointerSource pointer(x.display().c_str());
+  XcbConnection conn(x.display().c_str());
+  xcb_test_fake_input(conn.get(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, conn.root(), 100, 30, 0);
+  free(xcb_get_input_focus_reply(conn.get(), xcb_get_input_focus(conn.get()), nullptr));
+  EXPECT_EQ(pointer.mouseLocation(), (Point{100, 450}));
+}
+
+TEST(XcbConnection, NoServerIsAPlatformErrorThatSaysSo) {
+  try {
+    XcbConnection c(":4097");
+    FAIL() << "connected to a display that does not exist";
+  } catch (const PlatformError& e) {
+    EXPECT_STREQ(e.what(), "Could not connect to the X server :4097.");
+  }
+}
+
+}  // namespace
+}  // namespace kestrova::x11

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace kestrova::testing {
+
+// A private X server for tests that need a real display: Xvfb on a free display number (it picks
+// one itself through -displayfd), killed when this object goes. One per test binary is plenty.
+class XvfbServer {
+ public:
+  // Starts Xvfb with one screen of `width`×`height` at 24 bits; throws std::runtime_error on
+  // failure.
+  XvfbServer(int width, int height);
+  ~XvfbServer();
+
+  XvfbServer(const XvfbServer&) = delete;
+  XvfbServer& operator=(const XvfbServer&) = delete;
+
+  // ":N", for DISPLAY or xcb_connect.
+  const std::string& display() const { return display_; }
+  // Makes DISPLAY name this server for the rest of the process.
+  void exportDisplay() const;
+  // Kills the server now (to test a display that goes away); the destructor then does nothing.
+  void kill();
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+}  // namespace kestrova::testing
