@@ -1,7 +1,7 @@
 #include "FramePipeline.h"
 
 #include <libyuv/convert_from_argb.h>
-#include <libyuv/scale.h>
+#include <libyuv/scale_argb.h>
 
 #include <algorithm>
 #include <cmath>
@@ -17,24 +17,6 @@ bool isComplete(const std::optional<AttachmentValue>& status) {
   return value && *value == static_cast<std::int64_t>(FrameStatus::complete);
 }
 
-struct I420Planes {
-  std::uint8_t* y;
-  std::uint8_t* u;
-  std::uint8_t* v;
-  int strideY;
-  int strideUV;
-};
-
-I420Planes scratchPlanes(std::vector<std::uint8_t>& scratch, int width, int height) {
-  const int cw = (width + 1) / 2;
-  const int ch = (height + 1) / 2;
-  const std::size_t ySize = static_cast<std::size_t>(width) * height;
-  const std::size_t cSize = static_cast<std::size_t>(cw) * ch;
-  if (scratch.size() < ySize + 2 * cSize) scratch.resize(ySize + 2 * cSize);
-  std::uint8_t* base = scratch.data();
-  return {base, base + ySize, base + ySize + cSize, width, cw};
-}
-
 }  // namespace
 
 FramePipeline::FramePipeline(const RecorderConfig& config, PointerSource& pointer, HostClock& clock)
@@ -44,9 +26,9 @@ void FramePipeline::installTracker(const ViewportTracker& tracker) {
   KESTROVA_DCHECK_SEQUENCE(sequence_);
   tracker_ = tracker;
   // Allocated once here, so frames that are scaled never allocate.
-  const int w = static_cast<int>(tracker.size.width);
-  const int h = static_cast<int>(tracker.size.height);
-  if (w != config_.width || h != config_.height) scratchPlanes(scratch_, w, h);
+  if (tracker.size.width != config_.width || tracker.size.height != config_.height) {
+    scratch_.resize(static_cast<std::size_t>(config_.width) * config_.height * 4);
+  }
 }
 
 void FramePipeline::setPaused(bool paused) {
@@ -145,15 +127,16 @@ bool FramePipeline::render(CapturedImage& image, const Rect& viewport, PlanarIma
 
   const auto src = image.pixels(vx, top, vw, rows);
   if (!src) return false;
-  // Converting before scaling moves 1.5 bytes per pixel through the scaler instead of 4.
-  const I420Planes mid = scratchPlanes(scratch_, vw, rows);
-  if (libyuv::ARGBToI420(src->data, src->stride, mid.y, mid.strideY, mid.u, mid.strideUV, mid.v,
-                         mid.strideUV, vw, rows) != 0) {
+  // This libyuv scales BGRA with SIMD but single planes without it, so scaling before converting
+  // beats converting first, in spite of the extra pass (see bench/pipeline_bench.cpp).
+  const int scratchStride = out.width * 4;
+  if (scratch_.size() < static_cast<std::size_t>(scratchStride) * out.height) return false;
+  if (libyuv::ARGBScale(src->data, src->stride, vw, rows, scratch_.data(), scratchStride, out.width,
+                        out.height, libyuv::kFilterBilinear) != 0) {
     return false;
   }
-  return libyuv::I420Scale(mid.y, mid.strideY, mid.u, mid.strideUV, mid.v, mid.strideUV, vw, rows,
-                           out.y, out.strideY, out.u, out.strideU, out.v, out.strideV, out.width,
-                           out.height, libyuv::kFilterBilinear) == 0;
+  return libyuv::ARGBToI420(scratch_.data(), scratchStride, out.y, out.strideY, out.u, out.strideU,
+                            out.v, out.strideV, out.width, out.height) == 0;
 }
 
 void FramePipeline::drawClickRings(PlanarImage& /*out*/, const Rect& /*viewport*/, double /*s*/) {

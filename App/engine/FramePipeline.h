@@ -75,7 +75,7 @@ class FramePipeline {
   Timeline timeline_;
   std::vector<Click> clicks_;
 
-  // An I420 picture of the viewport's size, for scaling when the viewport is not the output size.
+  // A BGRA picture of the output size, for scaling when the viewport is not the output size.
   std::vector<std::uint8_t> scratch_;
 };
 

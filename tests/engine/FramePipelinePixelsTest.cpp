@@ -44,6 +44,7 @@ struct Scene {
 
 // Renders one first frame with the pointer at `pointer` (desktop points) and returns the output.
 struct Rendered {
+  Rendered(int w, int h) : input(w, h) {}
   FakeWriterInput input;
   Rect viewport;
 };
@@ -59,7 +60,7 @@ std::unique_ptr<Rendered> renderOnce(const Scene& sc, Point pointer,
   ptr.location = pointer;
   FakeClock clock;
   FakeImage image(sc.displayW, sc.displayH, paint);
-  auto out = std::make_unique<Rendered>(Rendered{FakeWriterInput(sc.outW, sc.outH), {}});
+  auto out = std::make_unique<Rendered>(sc.outW, sc.outH);
   FramePipeline pipeline(cfg, ptr, clock);
   pipeline.installTracker(ViewportTracker{{double(sc.displayW), double(sc.displayH)},
                                           {double(sc.viewW), double(sc.viewH)},
@@ -133,8 +134,8 @@ TEST(FramePipelinePixels, ViewportTallerThanTheScaledOutputLosesItsTopRows) {
   const Scene sc{1366, 768, 1920, 1080, 1364, 768};
   auto r = renderOnce(sc, {683, 384}, [](int, int y) { return gray(y < 1 ? 0 : 200); });
   ASSERT_EQ(r->input.times.size(), 1u);
-  EXPECT_NEAR(r->input.lastY[0], lumaOf(200), 1.01);
-  EXPECT_NEAR(r->input.lastY[1079 * 1920 + 960], lumaOf(200), 1.01);
+  EXPECT_NEAR(r->input.lastY[0], lumaOf(200), 3);  // no black from the cut row
+  EXPECT_NEAR(r->input.lastY[1079 * 1920 + 960], lumaOf(200), 3);
 }
 
 TEST(FramePipelinePixels, ColoursLandInTheRightChannels) {

@@ -212,5 +212,21 @@ TEST(FramePipelineDrops, EachReasonChangesOnlyItsFields) {
   }
 }
 
+TEST(FramePipelineDrops, WithoutATrackerTheTimelineStartsButNothingIsRendered) {
+  FakePointer pointer;
+  FakeClock clock;
+  FakeWriterInput input(kOutW, kOutH);
+  FakeImage image(kDisplayW, kDisplayH);
+  FramePipeline pipeline(smallConfig(), pointer, clock);
+  pipeline.setWriterInput(&input);
+  FakeSample s(3.0, &image);
+  pipeline.handle(s);
+  EXPECT_EQ(pipeline.timeline().startPTS, 3.0);
+  EXPECT_EQ(pipeline.timeline().lastPTS, 3.0);
+  EXPECT_EQ(pipeline.timeline().framesWritten, 0);
+  EXPECT_EQ(input.appendCalls, 0);
+  EXPECT_EQ(image.fetches, 0);
+}
+
 }  // namespace
 }  // namespace kestrova
