@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include "HostPorts.h"
+#include "SigpipeGuard.h"
 #include "X11Grabber.h"
 #include "X11Monitors.h"
 #include "Xcb.h"
@@ -307,7 +308,11 @@ void X11CaptureSource::start(const CaptureConfig& config, SampleSink sink,
                                                    raw->wake();
                                                  });
   shared_ = std::move(shared);
-  thread_ = std::thread([loop = std::move(loop)] { loop->run(); });
+  thread_ = std::thread([loop = std::move(loop)]() mutable {
+    SigpipeGuard guard;  // for the thread's whole life, closing its connection included
+    loop->run();
+    loop.reset();
+  });
 }
 
 void X11CaptureSource::stop() {

@@ -7,6 +7,7 @@
 #include "CursorStage.h"
 #include "OwnWindowStage.h"
 #include "RecorderError.h"
+#include "SigpipeGuard.h"
 
 namespace kestrova::x11 {
 namespace {
@@ -67,6 +68,7 @@ X11Grabber::X11Grabber(const std::string& display, RootRect monitor, int segment
 }
 
 X11Grabber::~X11Grabber() {
+  SigpipeGuard guard;
   stages_.clear();
   all_.clear();  // detached while the connection is still open
 }
@@ -111,6 +113,7 @@ bool X11Grabber::grabRaw(ShmSegment& segment, const RootRect& rect) {
 }
 
 std::optional<BgraView> X11Grabber::fetch(ShmSegment*& segment, int x, int y, int w, int h) {
+  SigpipeGuard guard;
   // Errors of requests without replies arrive as events; nobody else reads them here.
   while (xcb_generic_event_t* event = xcb_poll_for_event(conn_.get())) std::free(event);
 
