@@ -29,9 +29,15 @@ void drawCursor(RegionFrame& frame, const CursorImage& cursor) {
   }
 }
 
+void CursorStage::prepare() {
+  asked_ = xcb_xfixes_get_cursor_image(conn_);
+}
+
 void CursorStage::apply(RegionFrame& frame) {
+  if (!asked_) prepare();
   XcbReply<xcb_xfixes_get_cursor_image_reply_t> reply(
-      xcb_xfixes_get_cursor_image_reply(conn_, xcb_xfixes_get_cursor_image(conn_), nullptr));
+      xcb_xfixes_get_cursor_image_reply(conn_, *asked_, nullptr));
+  asked_.reset();
   if (!reply) return;
   const int length = xcb_xfixes_get_cursor_image_cursor_image_length(reply.get());
   if (length < reply->width * reply->height) return;

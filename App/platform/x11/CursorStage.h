@@ -1,8 +1,10 @@
 #pragma once
 
 #include <xcb/xcb.h>
+#include <xcb/xfixes.h>
 
 #include <cstdint>
+#include <optional>
 
 #include "FrameStage.h"
 
@@ -25,10 +27,12 @@ void drawCursor(RegionFrame& frame, const CursorImage& cursor);
 class CursorStage final : public FrameStage {
  public:
   explicit CursorStage(xcb_connection_t* conn) : conn_(conn) {}
+  void prepare() override;
   void apply(RegionFrame& frame) override;
 
  private:
   xcb_connection_t* conn_;
+  std::optional<xcb_xfixes_get_cursor_image_cookie_t> asked_;
 };
 
 }  // namespace kestrova::x11

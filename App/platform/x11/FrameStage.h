@@ -23,6 +23,9 @@ struct RegionFrame {
 class FrameStage {
  public:
   virtual ~FrameStage() = default;
+  // Sends the stage's questions to the X server ahead of apply(), so that they travel with the
+  // grab instead of costing a round trip each after it. Optional.
+  virtual void prepare() {}
   virtual void apply(RegionFrame& frame) = 0;
 };
 

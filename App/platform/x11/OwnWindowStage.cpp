@@ -161,9 +161,14 @@ void OwnWindowStage::locate(std::vector<TopLevel*>& windows) {
   }
 }
 
+void OwnWindowStage::prepare() {
+  asked_ = xcb_query_tree(conn_, root_);
+}
+
 void OwnWindowStage::apply(RegionFrame& frame) {
-  std::vector<TopLevel> windows =
-      classify(childrenOf(conn_, xcb_query_tree(conn_, root_)));  // bottom to top
+  if (!asked_) prepare();
+  std::vector<TopLevel> windows = classify(childrenOf(conn_, *asked_));  // bottom to top
+  asked_.reset();
 
   std::vector<TopLevel*> ours;
   for (TopLevel& w : windows) {

@@ -3,6 +3,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -28,6 +29,7 @@ class OwnWindowStage final : public FrameStage {
   // over with the root background instead, never left in the frame.
   OwnWindowStage(xcb_connection_t* conn, xcb_window_t root, std::uint32_t pid);
 
+  void prepare() override;
   void apply(RegionFrame& frame) override;
 
  private:
@@ -53,6 +55,7 @@ class OwnWindowStage final : public FrameStage {
   xcb_atom_t pidAtom_ = XCB_NONE;
   xcb_atom_t rootPixmapAtom_ = XCB_NONE;
   bool composite_ = false;
+  std::optional<xcb_query_tree_cookie_t> asked_;
 
   std::unordered_map<xcb_window_t, Owner> known_;  // decided top-level windows
   std::unordered_set<std::uint32_t> ownClients_;   // client bits of windows known to be ours

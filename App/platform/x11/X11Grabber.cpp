@@ -101,15 +101,21 @@ void X11Grabber::release(ShmSegment* segment) {
   free_.push_back(segment);
 }
 
-bool X11Grabber::grabRaw(ShmSegment& segment, const RootRect& rect) {
-  XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
-      conn_.get(),
-      xcb_shm_get_image(conn_.get(), conn_.root(), static_cast<std::int16_t>(rect.x),
-                        static_cast<std::int16_t>(rect.y), static_cast<std::uint16_t>(rect.width),
-                        static_cast<std::uint16_t>(rect.height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                        segment.id(), 0),
-      nullptr));
+xcb_shm_get_image_cookie_t X11Grabber::askGrab(ShmSegment& segment, const RootRect& rect) {
+  return xcb_shm_get_image(
+      conn_.get(), conn_.root(), static_cast<std::int16_t>(rect.x),
+      static_cast<std::int16_t>(rect.y), static_cast<std::uint16_t>(rect.width),
+      static_cast<std::uint16_t>(rect.height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment.id(), 0);
+}
+
+bool X11Grabber::grabbedAll(xcb_shm_get_image_cookie_t cookie, const RootRect& rect) {
+  XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(conn_.get(), cookie, nullptr));
   return reply && reply->size >= static_cast<std::uint32_t>(rect.width) * rect.height * 4;
+}
+
+bool X11Grabber::grabRaw(ShmSegment& segment, const RootRect& rect) {
+  SigpipeGuard guard;
+  return grabbedAll(askGrab(segment, rect), rect);
 }
 
 std::optional<BgraView> X11Grabber::fetch(ShmSegment*& segment, int x, int y, int w, int h) {
@@ -127,11 +133,15 @@ std::optional<BgraView> X11Grabber::fetch(ShmSegment*& segment, int x, int y, in
   }
 
   RegionFrame frame{segment->data(), w * 4, {monitor_.x + x, monitor_.y + y, w, h}};
-  if (!grabRaw(*segment, frame.rect)) {
+  const auto grab = askGrab(*segment, frame.rect);
+  for (auto& stage : stages_) stage->prepare();
+  const bool grabbed = grabbedAll(grab, frame.rect);
+  // Answers of the stages must be taken even when the grab failed, to keep XCB's queue short.
+  for (auto& stage : stages_) stage->apply(frame);
+  if (!grabbed) {
     failed();
     return std::nullopt;
   }
-  for (auto& stage : stages_) stage->apply(frame);
   failuresInARow_ = 0;
   return BgraView{frame.data, frame.stride};
 }

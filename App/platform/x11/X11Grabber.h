@@ -49,6 +49,8 @@ class X11Grabber {
 
  private:
   void failed();
+  xcb_shm_get_image_cookie_t askGrab(ShmSegment& segment, const RootRect& rect);
+  bool grabbedAll(xcb_shm_get_image_cookie_t cookie, const RootRect& rect);
 
   XcbConnection conn_;
   const RootRect monitor_;
