@@ -76,49 +76,57 @@ OwnWindowStage::OwnWindowStage(xcb_connection_t* conn, xcb_window_t root, std::u
 
 std::vector<OwnWindowStage::TopLevel> OwnWindowStage::classify(
     const std::vector<xcb_window_t>& children) {
-  struct Pending {
-    xcb_window_t id;
-    xcb_get_property_cookie_t pid;
-    xcb_query_tree_cookie_t tree;
+  // What is known of each new top-level window: the PID found on it or inside it (ours wins).
+  struct Finding {
+    std::optional<std::uint32_t> pid;
+    bool onItself = false;  // found on the top-level window itself
   };
-  std::vector<Pending> pending;
+  std::unordered_map<xcb_window_t, Finding> findings;
+  struct Probe {
+    xcb_window_t top;
+    xcb_window_t window;
+    int depth;  // 0: the top-level window
+  };
+  std::vector<Probe> level;
   for (xcb_window_t w : children) {
-    if (known_.count(w)) continue;
-    pending.push_back(
-        {w, askCardinal(conn_, w, pidAtom_, XCB_ATOM_CARDINAL), xcb_query_tree(conn_, w)});
+    if (!known_.count(w)) level.push_back({w, w, 0});
+  }
+  // Level by level, each level's questions in one batch: a PID-less window manager's frame holds
+  // the client one level down (two with a wrapper window between).
+  while (!level.empty()) {
+    std::vector<std::pair<xcb_get_property_cookie_t, std::optional<xcb_query_tree_cookie_t>>> asked;
+    asked.reserve(level.size());
+    for (const Probe& p : level) {
+      asked.emplace_back(
+          askCardinal(conn_, p.window, pidAtom_, XCB_ATOM_CARDINAL),
+          p.depth < kMaxFrameDepth ? std::optional(xcb_query_tree(conn_, p.window)) : std::nullopt);
+    }
+    std::vector<Probe> next;
+    for (std::size_t i = 0; i < level.size(); ++i) {
+      const Probe& p = level[i];
+      Finding& f = findings[p.top];
+      const auto pid = cardinalOf(conn_, asked[i].first);
+      if (pid && (!f.pid || *pid == pid_)) {
+        f.pid = pid;
+        f.onItself = p.depth == 0;
+      }
+      if (!asked[i].second) continue;
+      const std::vector<xcb_window_t> inner = childrenOf(conn_, *asked[i].second);
+      if (pid) continue;  // an application's window holds only its own windows
+      for (xcb_window_t c : inner) next.push_back({p.top, c, p.depth + 1});
+    }
+    level = std::move(next);
   }
 
-  // What each new window says of itself, and the PIDs of the windows inside it.
-  struct Learned {
-    xcb_window_t id;
-    std::optional<std::uint32_t> pid;
-    std::vector<xcb_get_property_cookie_t> inner;
-  };
-  std::vector<Learned> learned;
-  for (const Pending& p : pending) {
-    Learned l{p.id, cardinalOf(conn_, p.pid), {}};
-    std::vector<xcb_window_t> inner = childrenOf(conn_, p.tree);
-    if (!l.pid) {
-      for (xcb_window_t c : inner) {
-        l.inner.push_back(askCardinal(conn_, c, pidAtom_, XCB_ATOM_CARDINAL));
-      }
-    }
-    learned.push_back(std::move(l));
-  }
   std::vector<xcb_window_t> undecided;
-  for (Learned& l : learned) {
-    std::optional<std::uint32_t> pid = l.pid;
-    for (auto cookie : l.inner) {
-      const auto innerPid = cardinalOf(conn_, cookie);
-      if (innerPid && (!pid || *innerPid == pid_)) pid = innerPid;
-    }
-    if (pid) {
-      known_[l.id] = *pid == pid_ ? Owner::ours : Owner::foreign;
+  for (const auto& [top, f] : findings) {
+    if (f.pid) {
+      known_[top] = *f.pid == pid_ ? Owner::ours : Owner::foreign;
       // Only a window that itself carries our PID tells which client is ours: a frame around one
       // of our windows belongs to the window manager.
-      if (l.pid && *l.pid == pid_) ownClients_.insert(l.id & clientMask_);
+      if (f.onItself && *f.pid == pid_) ownClients_.insert(top & clientMask_);
     } else {
-      undecided.push_back(l.id);
+      undecided.push_back(top);
     }
   }
   // Windows without any PID are ours only when one of our clients made them. They stay undecided

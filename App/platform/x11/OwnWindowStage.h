@@ -16,12 +16,15 @@ namespace kestrova::x11 {
 // the region is painted again from what lies beneath it: the root background, then every other
 // window in stacking order, read from the pixmaps the Composite extension keeps for them.
 //
-// A top-level window is ours when it, or a window directly inside it (a window manager's frame
-// holds the client there), carries _NET_WM_PID equal to `pid`, or when it was made by an X client
-// that made such a window (which catches our override-redirect popups that carry no PID).
+// A top-level window is ours when it, or a window up to two levels inside it (a window manager's
+// frame holds the client there, sometimes inside a wrapper), carries _NET_WM_PID equal to `pid`,
+// or when it was made by an X client that made such a window (which catches our override-redirect
+// popups that carry no PID).
 //
 // Lives on the thread that fetches pixels; `conn` must outlive it and is used by nothing else
-// concurrently. Costs two round trips per frame while none of our windows meets the region.
+// concurrently. Costs two round trips per frame while none of our windows meets the region, plus
+// up to three for top-level windows that carry no PID anywhere (asked again each frame, as a
+// window manager may fill its frame later).
 class OwnWindowStage final : public FrameStage {
  public:
   // Redirects the root's subwindows (automatically: the screen looks the same) so that every
@@ -33,6 +36,9 @@ class OwnWindowStage final : public FrameStage {
   void apply(RegionFrame& frame) override;
 
  private:
+  // How far down a top-level window a PID is looked for: a window manager's frame, a wrapper.
+  static constexpr int kMaxFrameDepth = 2;
+
   enum class Owner { ours, foreign };
   struct TopLevel {
     xcb_window_t id;

@@ -253,6 +253,12 @@ TEST_F(X11CaptureSourceTest, OurOwnWindowsAreRepairedAwayAndOthersStay) {
   const xcb_window_t frame = other.window({600, 100, 120, 90}, 0, solid(0x0000ff));
   made.push_back(frame);
   ours.window({605, 120, 110, 65}, pid, solid(0xff00ff), false, frame, 600, 100);
+  // And one level further down, inside a wrapper window.
+  const xcb_window_t frame2 = other.window({600, 300, 120, 90}, 0, solid(0x0000ff));
+  made.push_back(frame2);
+  const xcb_window_t wrapper =
+      other.window({605, 305, 110, 80}, 0, solid(0x0000ff), false, frame2, 600, 300);
+  ours.window({610, 310, 100, 70}, pid, solid(0xff00ff), false, wrapper, 605, 305);
   // Another program's PID-less window stays too.
   made.push_back(other.window({800, 500, 50, 50}, 0, solid(0xffff00)));
 
@@ -265,6 +271,7 @@ TEST_F(X11CaptureSourceTest, OurOwnWindowsAreRepairedAwayAndOthersStay) {
                           [](int x, int y) -> std::uint32_t {
                             if (x >= 250 && x < 350 && y >= 200 && y < 280) return 0x00ff00;
                             if (x >= 800 && x < 850 && y >= 500 && y < 550) return 0xffff00;
+                            // The frames' own parts around our windows go with them.
                             if (x < 400 && y < 300) return otherPatternAt(x, y);
                             return patternAt(x, y);
                           }),
