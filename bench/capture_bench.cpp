@@ -4,6 +4,7 @@
 // Times are wall-clock per frame (the X server does most of a grab, in its own process).
 #include <benchmark/benchmark.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -86,10 +87,33 @@ void BM_FetchRegionWithStages(benchmark::State& state) {
   s.grabber.release(segment);
 }
 
+// The same with the recording toolbar (a window of this process) inside the region, over another
+// program's window: every frame repairs it from that window's pixmap.
+void BM_FetchRegionRepairingToolbar(benchmark::State& state) {
+  auto& s = setup();
+  X11Scene other(server->display());
+  const xcb_window_t below = other.window({0, 0, kDisplayW, kDisplayH}, 4242, patternAt);
+  const xcb_window_t toolbar =
+      s.scene.window({1200, 900, 360, 56}, getpid(), [](int, int) { return 0xff00ffu; });
+  ShmSegment* segment = nullptr;
+  int i = 0;
+  for (auto _ : state) {
+    const int x = (i += 37) % (kDisplayW - kFrameW);
+    const auto view = s.grabber.fetch(segment, x, 300, kFrameW, kFrameH);
+    if (!view) state.SkipWithError("fetch");
+  }
+  s.grabber.release(segment);
+  xcb_destroy_window(s.scene.c(), toolbar);
+  xcb_destroy_window(other.c(), below);
+  other.sync();
+  s.scene.sync();
+}
+
 BENCHMARK(BM_MemcpyFrame1080p)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ShmGrabWholeMonitor)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ShmGrabLazyRegion)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FetchRegionWithStages)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FetchRegionRepairingToolbar)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
