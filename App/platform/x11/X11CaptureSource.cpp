@@ -148,7 +148,7 @@ class CaptureLoop {
 
   // The thread's body: runs until stop or failure, and reports a failure once.
   void run() {
-    pthread_setname_np(pthread_self(), "kestrova.captur");
+    pthread_setname_np(pthread_self(), "kestrova.screen");  // 15 characters at most
     try {
       loop();
     } catch (const PlatformError& e) {
@@ -297,6 +297,7 @@ X11CaptureSource::~X11CaptureSource() {
 
 void X11CaptureSource::start(const CaptureConfig& config, SampleSink sink,
                              FailureHandler onFailure) {
+  if (shared_) throw PlatformError("Screen capture has already started.");
   auto shared = std::make_shared<Shared>();
   if (shared->wakeFd < 0) throw PlatformError("Could not start screen capture.");
   auto loop = std::make_unique<CaptureLoop>(display_, config, shared, std::move(sink),
