@@ -44,6 +44,7 @@ struct Scene {
 
 // Renders one first frame with the pointer at `pointer` (desktop points) and returns the output.
 struct Rendered {
+  Rendered(int w, int h) : input(w, h) {}
   FakeWriterInput input;
   Rect viewport;
 };
@@ -59,7 +60,7 @@ std::unique_ptr<Rendered> renderOnce(const Scene& sc, Point pointer,
   ptr.location = pointer;
   FakeClock clock;
   FakeImage image(sc.displayW, sc.displayH, paint);
-  auto out = std::make_unique<Rendered>(Rendered{FakeWriterInput(sc.outW, sc.outH), {}});
+  auto out = std::make_unique<Rendered>(sc.outW, sc.outH);
   FramePipeline pipeline(cfg, ptr, clock);
   pipeline.installTracker(ViewportTracker{{double(sc.displayW), double(sc.displayH)},
                                           {double(sc.viewW), double(sc.viewH)},

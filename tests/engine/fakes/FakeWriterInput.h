@@ -30,6 +30,9 @@ class FakePool final : public OutputBufferPool {
     }
   }
 
+  FakePool(const FakePool&) = delete;  // buffers point back at their pool
+  FakePool& operator=(const FakePool&) = delete;
+
   OutputBuffer* acquire() override {
     if (exhausted || free_.empty()) return nullptr;
     OutputBuffer* b = free_.back();
