@@ -16,7 +16,7 @@ namespace kestrova::x11 {
 // Thread-safe: every call opens a connection of its own.
 class X11DisplayList final : public DisplayList {
  public:
-  // `display` nullptr: $DISPLAY.
+  // `display` empty: $DISPLAY.
   explicit X11DisplayList(std::string display = {}) : display_(std::move(display)) {}
 
   std::vector<DisplayInfo> displays() override;

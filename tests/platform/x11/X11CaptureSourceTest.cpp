@@ -12,8 +12,12 @@
 #include <mutex>
 #include <thread>
 
+#include "FramePipeline.h"
+#include "SerialQueue.h"
+#include "X11Desktop.h"
 #include "X11Displays.h"
 #include "X11Grabber.h"
+#include "engine/fakes/FakeWriterInput.h"
 #include "platform/x11/X11Scene.h"
 #include "support/XvfbServer.h"
 
@@ -280,6 +284,68 @@ TEST_F(X11CaptureSourceTest, OurOwnWindowsAreRepairedAwayAndOthersStay) {
 
   for (xcb_window_t w : made) xcb_destroy_window(other.c(), w);
   other.sync();
+}
+
+// The lazy grab as the pipeline makes it: the viewport around the real pointer, cut out of the
+// display on the sample queue and converted, lands in the encoder's frame.
+TEST_F(X11CaptureSourceTest, TheViewportAroundThePointerReachesTheEncoder) {
+  // A gray that changes from pixel to pixel, so a misplaced pixel shows in the luma.
+  const auto grayAt = [](int x, int y) {
+    std::uint32_t h =
+        static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u;
+    h ^= h >> 13;
+    h *= 0x5bd1e995u;
+    return static_cast<int>(h >> 24);
+  };
+  scene_->setRootBackground([&](int x, int y) {
+    const auto g = static_cast<std::uint32_t>(grayAt(x, y));
+    return g << 16 | g << 8 | g;
+  });
+  scene_->movePointer(700, 500);
+  const DisplayInfo display = onlyDisplay(server_->display());
+  RecorderConfig config;
+  config.screenFrame = display.frame;
+  config.width = 320;
+  config.height = 180;
+  config.clickIndicator = false;
+  X11PointerSource pointer(server_->display().c_str());
+  testing::FakeClock clock;
+  testing::FakeWriterInput input(320, 180);
+  FramePipeline pipeline(config, pointer, clock);
+  SerialQueue queue("kestrova.samples");  // goes first, so no task outlives the pipeline
+  queue.sync([&] {
+    pipeline.installTracker(ViewportTracker{{1024, 768}, {320, 180}, 0.5, 0.25, 0, 0, false});
+    pipeline.setWriterInput(&input);
+  });
+
+  std::atomic<int> handled{0};
+  CaptureConfig capture;
+  capture.display = display;
+  source_.start(
+      capture,
+      [&](std::shared_ptr<CapturedSample> sample) {
+        queue.post([&, sample] {
+          pipeline.handle(*sample);
+          ++handled;
+        });
+      },
+      nullptr);
+  for (int i = 0; i < 300 && handled.load() == 0; ++i) std::this_thread::sleep_for(10ms);
+  source_.stop();
+  std::vector<std::uint8_t> luma;
+  queue.sync([&] { luma = input.lastY; });
+  ASSERT_EQ(luma.size(), 320u * 180u);
+
+  // The first frame snaps the viewport onto the pointer: (700, 500) is its centre.
+  double worst = 0;
+  for (int y = 0; y < 180; ++y) {
+    for (int x = 0; x < 320; ++x) {
+      const double expected = 16 + 219.0 * grayAt(540 + x, 410 + y) / 255;
+      worst = std::max(worst, std::abs(luma[static_cast<std::size_t>(y) * 320 + x] - expected));
+    }
+  }
+  EXPECT_LE(worst, 1.5);
+  scene_->setRootBackground(patternAt);
 }
 
 TEST(X11Grabber, FetchesThatKeepFailingAreToldOnce) {
