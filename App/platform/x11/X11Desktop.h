@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -20,6 +21,22 @@ inline Point desktopPointFromX11(double x, double y, double rootHeight) {
 inline Rect desktopFrameFromX11(double x, double y, double width, double height,
                                 double rootHeight) {
   return Rect{{x, rootHeight - (y + height)}, {width, height}};
+}
+
+// A rectangle of the root window in pixels, origin top-left, y down.
+struct RootRect {
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+  friend bool operator==(const RootRect&, const RootRect&) = default;
+};
+
+// The inverse of desktopFrameFromX11, rounded to whole pixels.
+inline RootRect rootRectFromDesktopFrame(const Rect& frame, double rootHeight) {
+  const auto round = [](double v) { return static_cast<int>(std::lround(v)); };
+  return {round(frame.minX()), round(rootHeight - frame.maxY()), round(frame.width()),
+          round(frame.height())};
 }
 
 // The pointer position read from the X server on a connection of its own. Thread-safe: each call is

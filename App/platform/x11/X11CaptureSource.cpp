@@ -1,0 +1,333 @@
+#include "X11CaptureSource.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+#include <xcb/damage.h>
+#include <xcb/randr.h>
+#include <xcb/xfixes.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+
+#include "HostPorts.h"
+#include "SigpipeGuard.h"
+#include "X11Grabber.h"
+#include "X11Monitors.h"
+#include "Xcb.h"
+
+namespace kestrova::x11 {
+
+namespace {
+
+constexpr const char* kConnectionLost = "The connection to the X server was lost.";
+constexpr const char* kDisplayGone = "The recorded display was disconnected.";
+constexpr const char* kDisplayChanged = "The recorded display changed its size or position.";
+constexpr const char* kGrabbingFails = "Capturing the screen keeps failing.";
+
+// RandR events cover what a desktop does to its monitors, but a monitor made or removed by hand
+// (`xrandr --setmonitor`) tells nobody, so the list is also asked again this often.
+constexpr std::chrono::seconds kMonitorRecheckInterval{1};
+
+using Clock = std::chrono::steady_clock;
+
+}  // namespace
+
+struct X11CaptureSource::Shared {
+  std::atomic<int> inFlight{0};
+  std::atomic<std::uint64_t> delivered{0};
+  std::atomic<std::uint64_t> skipped{0};
+  std::atomic<bool> stopping{false};
+  std::atomic<bool> grabbingFails{false};
+  const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  std::unique_ptr<X11Grabber> grabber;  // set once before the thread starts
+
+  ~Shared() {
+    grabber.reset();
+    if (wakeFd >= 0) close(wakeFd);
+  }
+  void wake() const {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto n = write(wakeFd, &one, sizeof one);
+  }
+};
+
+namespace {
+
+using Shared = X11CaptureSource::Shared;
+
+// One captured frame. Its pixels are grabbed when asked for, into a segment it keeps until it
+// goes; while it lives it holds one of the in-flight slots.
+class X11Sample final : public CapturedSample, public CapturedImage {
+ public:
+  X11Sample(std::shared_ptr<Shared> shared, double pts) : shared_(std::move(shared)), pts_(pts) {}
+  ~X11Sample() override {
+    shared_->grabber->release(segment_);
+    shared_->inFlight.fetch_sub(1);
+  }
+
+  SampleOutputType outputType() const override { return SampleOutputType::screen; }
+  bool isValid() const override { return true; }
+  std::optional<AttachmentValue> statusAttachment() const override {
+    return AttachmentValue{static_cast<std::int64_t>(FrameStatus::complete)};
+  }
+  CapturedImage* imageBuffer() override { return this; }
+  double presentationTimeSeconds() const override { return pts_; }
+
+  int width() const override { return shared_->grabber->monitor().width; }
+  int height() const override { return shared_->grabber->monitor().height; }
+  std::optional<BgraView> pixels(int x, int y, int w, int h) override {
+    return shared_->grabber->fetch(segment_, x, y, w, h);
+  }
+
+ private:
+  std::shared_ptr<Shared> shared_;
+  double pts_;
+  ShmSegment* segment_ = nullptr;
+};
+
+// The capture thread's work: watch the monitor, decide when a frame is due, deliver it.
+class CaptureLoop {
+ public:
+  CaptureLoop(const std::string& display, const CaptureConfig& config,
+              std::shared_ptr<Shared> shared, CaptureSource::SampleSink sink,
+              CaptureSource::FailureHandler onFailure)
+      : conn_(display.empty() ? nullptr : display.c_str()),
+        id_(config.display.id),
+        interval_(std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(1.0 / std::max(config.fps, 1)))),
+        depth_(std::max(config.queueDepth, 1)),
+        shared_(std::move(shared)),
+        sink_(std::move(sink)),
+        onFailure_(std::move(onFailure)) {
+    xcb_connection_t* c = conn_.get();
+    const auto* damage = xcb_get_extension_data(c, &xcb_damage_id);
+    const auto* xfixes = xcb_get_extension_data(c, &xcb_xfixes_id);
+    const auto* randr = xcb_get_extension_data(c, &xcb_randr_id);
+    if (!damage || !damage->present) {
+      throw PlatformError("The X server lacks the DAMAGE extension, which screen capture needs.");
+    }
+    if (!xfixes || !xfixes->present) {
+      throw PlatformError("The X server lacks the XFIXES extension, which screen capture needs.");
+    }
+    if (!randr || !randr->present) {
+      throw PlatformError("The X server lacks the RANDR extension, which screen capture needs.");
+    }
+    damageEvent_ = damage->first_event + XCB_DAMAGE_NOTIFY;
+    cursorEvent_ = xfixes->first_event + XCB_XFIXES_CURSOR_NOTIFY;
+    randrFirst_ = randr->first_event;
+
+    XcbReply<xcb_damage_query_version_reply_t> dv(
+        xcb_damage_query_version_reply(c, xcb_damage_query_version(c, 1, 1), nullptr));
+    XcbReply<xcb_xfixes_query_version_reply_t> fv(
+        xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 4, 0), nullptr));
+    if (!dv || !fv) throw PlatformError(kConnectionLost);
+
+    // Where the display lies on the root now; it must be where the caller saw it.
+    const int rootHeight = queryRootHeight(c, conn_.root());
+    const RootRect expected = rootRectFromDesktopFrame(config.display.frame, rootHeight);
+    monitor_ = findMonitor();
+    if (monitor_ != expected) throw PlatformError(kDisplayChanged);
+
+    damage_ = xcb_generate_id(c);
+    xcb_damage_create(c, damage_, conn_.root(), XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+    region_ = xcb_generate_id(c);
+    xcb_xfixes_create_region(c, region_, 0, nullptr);
+    xcb_xfixes_select_cursor_input(c, conn_.root(), XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
+    xcb_randr_select_input(c, conn_.root(),
+                           XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                               XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
+    xcb_flush(c);
+    if (conn_.hasError()) throw PlatformError(kConnectionLost);
+  }
+
+  const RootRect& monitor() const { return monitor_; }
+
+  // The thread's body: runs until stop or failure, and reports a failure once.
+  void run() {
+    pthread_setname_np(pthread_self(), "kestrova.screen");  // 15 characters at most
+    try {
+      loop();
+    } catch (const PlatformError& e) {
+      fail(conn_.hasError() ? kConnectionLost : e.what());
+    } catch (const std::exception&) {
+      fail(conn_.hasError() ? kConnectionLost : kGrabbingFails);
+    }
+  }
+
+ private:
+  void fail(const char* description) {
+    if (shared_->stopping.load()) return;  // a stop that broke off a request is no failure
+    if (onFailure_) onFailure_(PlatformError(description));
+  }
+
+  RootRect findMonitor() {
+    const auto monitors = queryMonitors(conn_.get(), conn_.root());
+    const auto it =
+        std::find_if(monitors.begin(), monitors.end(), [&](const auto& m) { return m.id == id_; });
+    if (it == monitors.end()) throw PlatformError(kDisplayGone);
+    return it->rect;
+  }
+
+  void checkMonitor() {
+    if (findMonitor() != monitor_) throw PlatformError(kDisplayChanged);
+    nextMonitorCheck_ = Clock::now() + kMonitorRecheckInterval;
+  }
+
+  void loop() {
+    xcb_connection_t* c = conn_.get();
+    bool due = true;  // the screen as it is when capture starts is the first frame
+    bool damaged = false;
+    bool monitorsChanged = false;
+    auto next = Clock::now();
+    nextMonitorCheck_ = next + kMonitorRecheckInterval;
+    for (;;) {
+      const auto now = Clock::now();
+      if (now < next) {
+        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(next - now);
+        const timespec timeout{static_cast<time_t>(wait.count() / 1000000000),
+                               static_cast<long>(wait.count() % 1000000000)};
+        pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {shared_->wakeFd, POLLIN, 0}};
+        ppoll(fds, 2, &timeout, nullptr);
+        if (fds[1].revents & POLLIN) {
+          std::uint64_t count;
+          [[maybe_unused]] const auto n = read(shared_->wakeFd, &count, sizeof count);
+        }
+      }
+      if (shared_->stopping.load()) return;
+      if (shared_->grabbingFails.load()) throw PlatformError(kGrabbingFails);
+
+      while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+        const int type = event->response_type & 0x7f;
+        if (type == damageEvent_) {
+          damaged = true;
+        } else if (type == cursorEvent_) {
+          due = true;  // the pointer changed its shape
+        } else if (type == randrFirst_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
+                   type == randrFirst_ + XCB_RANDR_NOTIFY) {
+          monitorsChanged = true;
+        }
+        std::free(event);  // errors of our own requests included: nothing to do about them
+      }
+      if (conn_.hasError()) throw PlatformError(kConnectionLost);
+
+      if (Clock::now() < next) continue;
+      // After a stall, carry on from now instead of catching up with a burst.
+      next = std::max(next + interval_, Clock::now());
+
+      if (monitorsChanged || Clock::now() >= nextMonitorCheck_) {
+        monitorsChanged = false;
+        checkMonitor();
+      }
+      if (pointerMoved()) due = true;
+      if (damaged) {
+        damaged = false;
+        if (damageMeetsMonitor()) due = true;
+      }
+      if (!due) continue;
+      if (shared_->inFlight.load() >= depth_) {
+        shared_->skipped.fetch_add(1);
+        continue;  // still due: delivered as soon as a slot is free
+      }
+      due = false;
+      shared_->inFlight.fetch_add(1);
+      shared_->delivered.fetch_add(1);
+      sink_(std::make_shared<X11Sample>(shared_, clock_.now()));
+    }
+  }
+
+  bool pointerMoved() {
+    XcbReply<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(
+        conn_.get(), xcb_query_pointer(conn_.get(), conn_.root()), nullptr));
+    if (!reply) throw PlatformError(kConnectionLost);
+    const bool moved = !pointerKnown_ || reply->root_x != pointerX_ || reply->root_y != pointerY_;
+    pointerKnown_ = true;
+    pointerX_ = reply->root_x;
+    pointerY_ = reply->root_y;
+    return moved;
+  }
+
+  // Takes the damage collected so far and says whether any of it lies on the monitor.
+  bool damageMeetsMonitor() {
+    xcb_connection_t* c = conn_.get();
+    xcb_damage_subtract(c, damage_, XCB_NONE, region_);
+    XcbReply<xcb_xfixes_fetch_region_reply_t> reply(
+        xcb_xfixes_fetch_region_reply(c, xcb_xfixes_fetch_region(c, region_), nullptr));
+    if (!reply) throw PlatformError(kConnectionLost);
+    const xcb_rectangle_t* rects = xcb_xfixes_fetch_region_rectangles(reply.get());
+    const int n = xcb_xfixes_fetch_region_rectangles_length(reply.get());
+    for (int i = 0; i < n; ++i) {
+      const RootRect r{rects[i].x, rects[i].y, rects[i].width, rects[i].height};
+      if (!isEmpty(intersect(r, monitor_))) return true;
+    }
+    return false;
+  }
+
+  XcbConnection conn_;
+  const std::uint32_t id_;
+  const Clock::duration interval_;
+  const int depth_;
+  std::shared_ptr<Shared> shared_;
+  CaptureSource::SampleSink sink_;
+  CaptureSource::FailureHandler onFailure_;
+  SteadyHostClock clock_;
+
+  RootRect monitor_;
+  int damageEvent_ = -1;
+  int cursorEvent_ = -1;
+  int randrFirst_ = -1;
+  xcb_damage_damage_t damage_ = 0;
+  xcb_xfixes_region_t region_ = 0;
+  Clock::time_point nextMonitorCheck_;
+  bool pointerKnown_ = false;
+  std::int16_t pointerX_ = 0;
+  std::int16_t pointerY_ = 0;
+};
+
+}  // namespace
+
+X11CaptureSource::X11CaptureSource(std::string display) : display_(std::move(display)) {}
+
+X11CaptureSource::~X11CaptureSource() {
+  stop();
+}
+
+void X11CaptureSource::start(const CaptureConfig& config, SampleSink sink,
+                             FailureHandler onFailure) {
+  if (shared_) throw PlatformError("Screen capture has already started.");
+  auto shared = std::make_shared<Shared>();
+  if (shared->wakeFd < 0) throw PlatformError("Could not start screen capture.");
+  auto loop = std::make_unique<CaptureLoop>(display_, config, shared, std::move(sink),
+                                            std::move(onFailure));
+  Shared* raw = shared.get();
+  shared->grabber = std::make_unique<X11Grabber>(display_, loop->monitor(),
+                                                 std::max(config.queueDepth, 1), [raw] {
+                                                   raw->grabbingFails.store(true);
+                                                   raw->wake();
+                                                 });
+  shared_ = std::move(shared);
+  thread_ = std::thread([loop = std::move(loop)]() mutable {
+    SigpipeGuard guard;  // for the thread's whole life, closing its connection included
+    loop->run();
+    loop.reset();
+  });
+}
+
+void X11CaptureSource::stop() {
+  if (!shared_) return;
+  shared_->stopping.store(true);
+  shared_->wake();
+  if (thread_.joinable()) thread_.join();
+  stopped_ = stats();
+  shared_.reset();
+}
+
+CaptureStats X11CaptureSource::stats() const {
+  if (!shared_) return stopped_;
+  return {shared_->delivered.load(), shared_->skipped.load()};
+}
+
+}  // namespace kestrova::x11

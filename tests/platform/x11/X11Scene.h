@@ -1,0 +1,177 @@
+#pragma once
+
+// Puts things on a test X server: patterns, windows of this or another "process", a pointer.
+
+#include <xcb/composite.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "X11Desktop.h"
+#include "Xcb.h"
+
+namespace kestrova::testing {
+
+// 0x00RRGGBB of every pixel a function of its root position, distinct for x, y < 4096.
+inline std::uint32_t patternAt(int x, int y) {
+  return static_cast<std::uint32_t>((x & 0xff) << 16 | (y & 0xff) << 8 | ((x >> 8) & 0xf) |
+                                    ((y >> 8) & 0xf) << 4);
+}
+// A second, different pattern.
+inline std::uint32_t otherPatternAt(int x, int y) {
+  return ~patternAt(x, y) & 0xffffffu;
+}
+
+class X11Scene {
+ public:
+  using Painter = std::function<std::uint32_t(int x, int y)>;  // root coordinates
+
+  explicit X11Scene(const std::string& display) : conn_(display.c_str()) {
+    // Windows keep their contents while covered, as under any compositing desktop.
+    xcb_composite_redirect_subwindows(c(), root(), XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+    sync();
+  }
+
+  xcb_connection_t* c() const { return conn_.get(); }
+  xcb_window_t root() const { return conn_.root(); }
+  int width() const { return conn_.screen()->width_in_pixels; }
+  int height() const { return conn_.screen()->height_in_pixels; }
+
+  void sync() const {
+    std::free(xcb_get_input_focus_reply(c(), xcb_get_input_focus(c()), nullptr));
+  }
+
+  // Paints `paint` over `rect` (root coordinates) of a drawable whose top-left lies at `origin`.
+  void paint(xcb_drawable_t d, const x11::RootRect& rect, const Painter& paint, int originX = 0,
+             int originY = 0) const {
+    const xcb_gcontext_t gc = xcb_generate_id(c());
+    xcb_create_gc(c(), gc, d, 0, nullptr);
+    const std::size_t maxBytes = xcb_get_maximum_request_length(c()) * 4 - 64;
+    const int rowsPerRequest = std::max(1, static_cast<int>(maxBytes / (rect.width * 4)));
+    std::vector<std::uint32_t> strip;
+    for (int y0 = 0; y0 < rect.height; y0 += rowsPerRequest) {
+      const int rows = std::min(rowsPerRequest, rect.height - y0);
+      strip.resize(static_cast<std::size_t>(rect.width) * rows);
+      for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < rect.width; ++x)
+          strip[static_cast<std::size_t>(y) * rect.width + x] = paint(rect.x + x, rect.y + y0 + y);
+      xcb_put_image(c(), XCB_IMAGE_FORMAT_Z_PIXMAP, d, gc, static_cast<std::uint16_t>(rect.width),
+                    static_cast<std::uint16_t>(rows), static_cast<std::int16_t>(rect.x - originX),
+                    static_cast<std::int16_t>(rect.y - originY + y0), 0, 24,
+                    static_cast<std::uint32_t>(strip.size() * 4),
+                    reinterpret_cast<const std::uint8_t*>(strip.data()));
+    }
+    xcb_free_gc(c(), gc);
+    sync();
+  }
+
+  // Makes `paint` the root window's background, and says so in _XROOTPMAP_ID as desktop tools do.
+  void setRootBackground(const Painter& paint) {
+    const xcb_pixmap_t pixmap = xcb_generate_id(c());
+    xcb_create_pixmap(c(), 24, pixmap, root(), static_cast<std::uint16_t>(width()),
+                      static_cast<std::uint16_t>(height()));
+    this->paint(pixmap, {0, 0, width(), height()}, paint);
+    xcb_change_window_attributes(c(), root(), XCB_CW_BACK_PIXMAP, &pixmap);
+    const xcb_atom_t atom = intern("_XROOTPMAP_ID");
+    xcb_change_property(c(), XCB_PROP_MODE_REPLACE, root(), atom, XCB_ATOM_PIXMAP, 32, 1, &pixmap);
+    xcb_clear_area(c(), 0, root(), 0, 0, 0, 0);
+    sync();
+  }
+
+  // A mapped window at `rect` of `parent` (the root when none), painted with `paint` in root
+  // coordinates; with _NET_WM_PID = `pid` unless 0.
+  xcb_window_t window(const x11::RootRect& rect, std::uint32_t pid, const Painter& paint,
+                      bool overrideRedirect = false, xcb_window_t parent = XCB_NONE,
+                      int parentX = 0, int parentY = 0) {
+    const xcb_window_t w = xcb_generate_id(c());
+    const std::uint32_t values[] = {overrideRedirect ? 1u : 0u};
+    xcb_create_window(
+        c(), XCB_COPY_FROM_PARENT, w, parent ? parent : root(),
+        static_cast<std::int16_t>(rect.x - parentX), static_cast<std::int16_t>(rect.y - parentY),
+        static_cast<std::uint16_t>(rect.width), static_cast<std::uint16_t>(rect.height), 0,
+        XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT, values);
+    if (pid) {
+      xcb_change_property(c(), XCB_PROP_MODE_REPLACE, w, intern("_NET_WM_PID"), XCB_ATOM_CARDINAL,
+                          32, 1, &pid);
+    }
+    xcb_map_window(c(), w);
+    sync();
+    if (paint) this->paint(w, rect, paint, rect.x, rect.y);
+    return w;
+  }
+
+  // A solid core cursor of `size` in red, with its hot spot at (hotX, hotY), on the root window.
+  void setRedCursor(int size, int hotX, int hotY) {
+    const xcb_pixmap_t bits = xcb_generate_id(c());
+    xcb_create_pixmap(c(), 1, bits, root(), static_cast<std::uint16_t>(size),
+                      static_cast<std::uint16_t>(size));
+    const xcb_gcontext_t gc = xcb_generate_id(c());
+    const std::uint32_t one = 1;
+    xcb_create_gc(c(), gc, bits, XCB_GC_FOREGROUND, &one);
+    const xcb_rectangle_t all{0, 0, static_cast<std::uint16_t>(size),
+                              static_cast<std::uint16_t>(size)};
+    xcb_poly_fill_rectangle(c(), bits, gc, 1, &all);
+    const xcb_cursor_t cursor = xcb_generate_id(c());
+    xcb_create_cursor(c(), cursor, bits, bits, 0xffff, 0, 0, 0, 0, 0,
+                      static_cast<std::uint16_t>(hotX), static_cast<std::uint16_t>(hotY));
+    setRootCursor(cursor);
+    xcb_free_gc(c(), gc);
+    xcb_free_pixmap(c(), bits);
+  }
+
+  // A cursor with no visible pixel, so grabs show the scene alone.
+  void hideCursor() {
+    const xcb_pixmap_t bits = xcb_generate_id(c());
+    xcb_create_pixmap(c(), 1, bits, root(), 1, 1);
+    const xcb_gcontext_t gc = xcb_generate_id(c());
+    const std::uint32_t zero = 0;
+    xcb_create_gc(c(), gc, bits, XCB_GC_FOREGROUND, &zero);
+    const xcb_rectangle_t all{0, 0, 1, 1};
+    xcb_poly_fill_rectangle(c(), bits, gc, 1, &all);
+    const xcb_cursor_t cursor = xcb_generate_id(c());
+    xcb_create_cursor(c(), cursor, bits, bits, 0, 0, 0, 0, 0, 0, 0, 0);
+    setRootCursor(cursor);
+    xcb_free_gc(c(), gc);
+    xcb_free_pixmap(c(), bits);
+  }
+
+  void movePointer(int x, int y) const {
+    xcb_test_fake_input(c(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root(),
+                        static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), 0);
+    sync();
+  }
+
+  void fill(xcb_drawable_t d, const x11::RootRect& rect, std::uint32_t rgb) const {
+    const xcb_gcontext_t gc = xcb_generate_id(c());
+    xcb_create_gc(c(), gc, d, XCB_GC_FOREGROUND, &rgb);
+    const xcb_rectangle_t r{static_cast<std::int16_t>(rect.x), static_cast<std::int16_t>(rect.y),
+                            static_cast<std::uint16_t>(rect.width),
+                            static_cast<std::uint16_t>(rect.height)};
+    xcb_poly_fill_rectangle(c(), d, gc, 1, &r);
+    xcb_free_gc(c(), gc);
+    sync();
+  }
+
+  xcb_atom_t intern(const char* name) const {
+    x11::XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        c(), xcb_intern_atom(c(), 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+        nullptr));
+    return reply ? reply->atom : XCB_NONE;
+  }
+
+ private:
+  void setRootCursor(xcb_cursor_t cursor) {
+    xcb_change_window_attributes(c(), root(), XCB_CW_CURSOR, &cursor);
+    xcb_free_cursor(c(), cursor);
+    sync();
+  }
+
+  x11::XcbConnection conn_;
+};
+
+}  // namespace kestrova::testing
