@@ -22,6 +22,7 @@
 
 extern "C" {
 #include <libavutil/dict.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
@@ -452,7 +453,10 @@ FinishResult Writer::complete() {
 // playable video. If rewriting fails (e.g. no room for a second copy), the fragmented file stays:
 // it is complete, plays and seeks in ffmpeg and browsers, so the video is saved all the same.
 FinishResult Writer::finalize(const std::string& source, const fs::path& target) {
-  const fs::path part = target.parent_path() / ("." + target.filename().string() + ".part");
+  std::string partName = target.filename().string();
+  partName.insert(partName.begin(), '.');
+  partName.append(".part");
+  const fs::path part = target.parent_path() / partName;
   const std::string error = remuxToRegularMp4(source, part, frameUnits_);
   std::error_code ec;
   if (error.empty()) fs::rename(part, target, ec);
@@ -487,6 +491,9 @@ int maxKeyFrameInterval(const RecorderConfig& config) {
 
 std::unique_ptr<VideoWriter> createFfmpegWriter(const RecorderConfig& config,
                                                 const EncoderSettings& settings) {
+  // The program writes no log; FFmpeg's would go to the terminal.
+  static std::once_flag quiet;
+  std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
   return std::make_unique<Writer>(config, settings);
 }
 

@@ -374,6 +374,42 @@ TEST(FfmpegWriter, FullDiskIsReportedAndTheFileUpToThenPlays) {
   EXPECT_EQ(p.decodedFrames, static_cast<int>(p.pts.size()));
 }
 
+// With room for the recording but not for a second copy of it, the finished file stays in its
+// fragmented form, which is complete: the video is saved.
+TEST(FfmpegWriter, NoRoomForTheRewriteKeepsTheCompleteFragmentedFile) {
+  TempDir dir;
+  const auto record = [](const fs::path& url, bool finish) {
+    auto writer = createFfmpegWriter(configFor(url));
+    for (int i = 0; i < 45; ++i) EXPECT_TRUE(appendFrame(*writer, i * 200, i));
+    return finish ? finishAndWait(*writer, 45) : FinishResult::file(url);
+  };
+  // The encoder is deterministic: measure the fragmented file on a roomy disk first.
+  const fs::path probeUrl = dir.path() / "measure.mp4";
+  record(probeUrl, false);
+  const auto fragmented = fs::file_size(probeUrl);
+  const auto room = (fragmented + 8192 + 4095) / 4096 * 4;  // KiB, whole pages
+  ASSERT_LT(room * 1024, 2 * fragmented) << "clip too small to tell the two layouts apart";
+
+  const fs::path mountPoint = dir.path() / "tight";
+  fs::create_directory(mountPoint);
+  const std::string options = "size=" + std::to_string(room) + "k";
+  if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+  }
+  const fs::path url = mountPoint / "clip.mp4";
+  const FinishResult result = record(url, true);
+  const auto boxes = topLevelBoxes(url);
+  const auto p = probeMp4(url);
+  const bool partLeft = fs::exists(mountPoint / ".clip.mp4.part");
+  umount2(mountPoint.c_str(), MNT_DETACH);
+
+  ASSERT_TRUE(result.ok()) << errorText(result);
+  EXPECT_FALSE(partLeft);
+  EXPECT_GT(std::count(boxes.begin(), boxes.end(), "moof"), 0);
+  EXPECT_EQ(p.pts.size(), 45u);
+  EXPECT_EQ(p.decodedFrames, 45);
+}
+
 TEST(FfmpegWriter, FolderRemovedWhileRecordingIsReportedAndTheVideoKept) {
   TempDir dir;
   const fs::path folder = dir.path() / "videos";

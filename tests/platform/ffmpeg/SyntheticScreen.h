@@ -9,8 +9,8 @@
 namespace kestrova::testing {
 
 // Paints frame `index` of a screen-like scene into an I420 picture: a flat desktop, a white window
-// with lines of dark "glyphs" that grow as if typed, a title bar, and a coloured box sliding
-// across. Deterministic, so an encoder and ffmpeg can be fed the very same frames.
+// with a title bar and scrolling lines of dark "glyphs", the last one being typed, and a coloured
+// box sliding across. Deterministic, so an encoder and ffmpeg can be fed the very same frames.
 inline void paintScreen(const PlanarImage& out, int index) {
   const int w = out.width, h = out.height;
   for (int y = 0; y < h; ++y) std::memset(out.y + y * out.strideY, 90, w);
@@ -34,15 +34,20 @@ inline void paintScreen(const PlanarImage& out, int index) {
   const int wx = w / 16, wy = h / 12, ww = w * 3 / 4, wh = h * 3 / 4;
   rect(wx, wy, ww, wh, 235, 128, 128);
   rect(wx, wy, ww, 24, 60, 150, 110);
-  // Text: glyphs 6×10 px with 2 px gaps, 14 px lines; the last line grows by one glyph a frame.
+  // Text: glyphs 6×10 px with 2 px gaps on 14 px lines, scrolling up 2 px a frame, with the
+  // bottom line being typed one glyph a frame.
   const int columns = (ww - 16) / 8, lines = (wh - 40) / 14;
-  const int typed = columns * (lines / 2) + index;
-  for (int g = 0; g < std::min(typed, columns * lines); ++g) {
-    const std::uint32_t hash = static_cast<std::uint32_t>(g) * 2654435761u;
-    if ((hash >> 7) % 7 == 0) continue;  // spaces
-    const int gx = wx + 8 + (g % columns) * 8, gy = wy + 32 + (g / columns) * 14;
-    const int gh = 6 + static_cast<int>((hash >> 11) % 5);
-    rect(gx, gy + 10 - gh, 6, gh, 16, 128, 128);
+  const int scrolled = index * 2, sub = scrolled % 14;
+  for (int row = 0; row < lines; ++row) {
+    const int line = row + scrolled / 14;
+    const int shown = row == lines - 1 ? index % columns : columns;
+    for (int col = 0; col < shown; ++col) {
+      const std::uint32_t hash = static_cast<std::uint32_t>(line * columns + col) * 2654435761u;
+      if ((hash >> 7) % 7 == 0) continue;  // spaces
+      const int gx = wx + 8 + col * 8, gy = wy + 32 + row * 14 - sub;
+      const int gh = 6 + static_cast<int>((hash >> 11) % 5);
+      rect(gx, gy + 10 - gh, 6, gh, 16, 128, 128);
+    }
   }
   // Something moving.
   const int bx = (index * 7) % std::max(1, w - 96);
