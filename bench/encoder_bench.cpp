@@ -164,13 +164,14 @@ int writeClip(const char* path, int width, int height, int fps, int seconds) {
   config.url = path;
   auto writer = ffmpeg::createFfmpegWriter(config);
   WriterInput& input = writer->input();
-  std::int64_t n = 0, t = 0;
+  std::int64_t n = 0, t = 0, last = 0;
   for (; t < std::int64_t{seconds} * kOutputTimeScale; ++n) {
     while (!input.isReadyForMoreMediaData())
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     PooledBuffer buffer = acquireFrom(*input.pixelBufferPool());
     testing::paintScreen(buffer->image, static_cast<int>(n));
     if (!input.append(std::move(buffer), t)) return 1;
+    last = t;
     t += n % 40 == 39 ? kOutputTimeScale
                       : (n % 7 == 3 ? kOutputTimeScale / fps + 37 : kOutputTimeScale / fps);
   }
@@ -179,7 +180,7 @@ int writeClip(const char* path, int width, int height, int fps, int seconds) {
   const FinishResult result = done.get_future().get();
   if (!result.ok()) return 1;
   std::printf("%lld frames, last at %lld/6000 s\n", static_cast<long long>(n),
-              static_cast<long long>(t));
+              static_cast<long long>(last));
   return 0;
 }
 
