@@ -1,6 +1,8 @@
 #include "FfmpegWriter.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -46,9 +48,64 @@ constexpr std::int64_t kFragmentUnits = kOutputTimeScale;
 
 const char* const kConfigureFailed = "Could not configure the video encoder.";
 
+// Makes the creation or renaming of a file in `folder` survive a power loss.
+void syncFolder(const fs::path& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
 std::string quoted(const fs::path& path) {
   return "\u201c" + path.string() + "\u201d";
 }
+
+// Forces the fragments written so far to the disk on a thread of its own, so that a power loss
+// takes little more than a crash would, while the encoder never waits for the disk. Requests that
+// come while a sync runs are folded into the next one.
+class DiskSyncer {
+ public:
+  // `fd` must stay open until the syncer is destroyed.
+  explicit DiskSyncer(int fd) : fd_(fd), thread_([this] { run(); }) {
+    pthread_setname_np(thread_.native_handle(), "kestrova.sync");
+  }
+  ~DiskSyncer() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+  // Any thread.
+  void request() {
+    {
+      std::lock_guard lock(mutex_);
+      pending_ = true;
+    }
+    wake_.notify_one();
+  }
+
+ private:
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return pending_ || stopping_; });
+      if (stopping_) return;
+      pending_ = false;
+      lock.unlock();
+      ::fdatasync(fd_);  // a failure shows up in the writes that follow
+      lock.lock();
+    }
+  }
+
+  const int fd_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool pending_ = false;  // guarded by mutex_
+  bool stopping_ = false;
+  std::thread thread_;
+};
 
 class Writer final : public VideoWriter, private WriterInput, private OutputBufferPool {
  public:
@@ -95,7 +152,8 @@ class Writer final : public VideoWriter, private WriterInput, private OutputBuff
   const fs::path url_;
   const std::int64_t frameUnits_;  // one nominal frame interval, 1/kOutputTimeScale s
 
-  std::unique_ptr<FileSink> sink_;  // outlives the muxer, which writes through it
+  std::unique_ptr<FileSink> sink_;      // outlives the muxer, which writes through it
+  std::unique_ptr<DiskSyncer> syncer_;  // of sink_'s descriptor
   CodecContextPtr encoder_;
   OutputFormatPtr muxer_;
   AVStream* stream_ = nullptr;
@@ -235,6 +293,8 @@ void Writer::openFile() {
     throw RecorderError::writer(r < 0 ? avErrorText(r) : "Could not start writing.");
   }
   sink_->markWhole();
+  syncer_ = std::make_unique<DiskSyncer>(sink_->fd());
+  syncFolder(url_.parent_path());
 }
 
 Writer::~Writer() {
@@ -391,6 +451,7 @@ void Writer::cutFragment() {
     return;
   }
   sink_->markWhole();
+  syncer_->request();
 }
 
 std::string Writer::writeFailure(int avError) const {
@@ -459,7 +520,10 @@ FinishResult Writer::finalize(const std::string& source, const fs::path& target)
   const fs::path part = target.parent_path() / partName;
   const std::string error = remuxToRegularMp4(source, part, frameUnits_);
   std::error_code ec;
-  if (error.empty()) fs::rename(part, target, ec);
+  if (error.empty()) {
+    fs::rename(part, target, ec);
+    if (!ec) syncFolder(target.parent_path());
+  }
   if (!error.empty() || ec) {
     fs::remove(part, ec);
     if (sink_->isStillAt(target)) return FinishResult::file(target);
@@ -472,6 +536,7 @@ FinishResult Writer::finalize(const std::string& source, const fs::path& target)
 FinishResult Writer::abandon() {
   // No trailer: the file is deleted anyway.
   muxer_->pb = nullptr;
+  syncer_.reset();
   sink_.reset();
   std::error_code ignored;
   fs::remove(url_, ignored);

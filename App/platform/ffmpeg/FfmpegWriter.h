@@ -28,9 +28,12 @@ std::int64_t averageBitRate(const RecorderConfig& config);
 int maxKeyFrameInterval(const RecorderConfig& config);
 
 // The writer on FFmpeg: libx264 into an MP4 file at config.url. While recording the file is a
-// fragmented MP4 whose fragments (at most about a second each) reach the disk as they are cut, so
-// it stays playable if the process dies. A successful finish rewrites it as a regular MP4 with a
-// full index beside it and renames that over it.
+// fragmented MP4 whose fragments (at most a second each) reach the kernel as they are cut and the
+// disk right after (synced on a thread of their own), so it stays playable if the process dies or
+// the power fails. A failed write truncates it to its last whole fragment. A successful finish
+// rewrites it as a regular MP4 with one index beside it and renames that over it.
+//
+// Threads: the writer's own thread encodes and writes; see VideoWriter for the callers' rules.
 //
 // Set-up as VideoWriterFactory describes; call off the sample queue.
 std::unique_ptr<VideoWriter> createFfmpegWriter(const RecorderConfig& config,
