@@ -132,6 +132,8 @@ const Variant kVariants[] = {
     {"ultrafast+8x8dct", {"ultrafast", "", "8x8dct=1", 2}},
     {"superfast+zerolatency", {"superfast", "zerolatency", "", 2}},
     {"veryfast+zerolatency", {"veryfast", "zerolatency", "", 2}},
+    // The chosen settings on one thread: what the second slice thread buys.
+    {"ultrafast+8x8dct+zerolatency+1thread", {"ultrafast", "zerolatency", "8x8dct=1", 1}},
 };
 
 struct Format {

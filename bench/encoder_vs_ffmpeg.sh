@@ -32,17 +32,16 @@ cores=$(nproc)
 reps=${REPS:-3}
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# One writer case: its CSV row.
+# One writer case: its CSV header line and row.
 writer_row() {
-  "$bench" --benchmark_format=csv --benchmark_filter="^Writer/$1/$2/" 2>/dev/null |
-    grep -F "\"Writer/$1/$2/" || true
+  "$bench" --benchmark_format=csv --benchmark_filter="^Writer/$1/${2//+/\\+}/" 2>/dev/null |
+    grep -F -e 'name,' -e "\"Writer/$1/$2/" || true
 }
 # A counter of a CSV row, by name (counters are quoted in the header).
 counter() {
   awk -F, -v h="$header" -v want="\"$2\"" 'BEGIN { n = split(h, names, ",") }
     { for (i = 1; i <= n; i++) if (names[i] == want) print $i }' <<<"$1"
 }
-header=$("$bench" --benchmark_format=csv --benchmark_filter=NONE 2>/dev/null | grep '^name,' || true)
 
 printf '%-12s %-29s %11s %11s %6s %10s %8s\n' format variant "writer ms/f" "ffmpeg ms/f" ratio "writer fps" machine
 for format in 1920x1080@30 1920x1080@60 1280x720@30; do
@@ -53,8 +52,8 @@ for format in 1920x1080@30 1920x1080@60 1280x720@30; do
   for variant in ultrafast+8x8dct+zerolatency ultrafast+8x8dct superfast+zerolatency veryfast+zerolatency; do
     : >"$tmp/cpu" && : >"$tmp/fps" && : >"$tmp/share" && : >"$tmp/ff"
     for ((r = 0; r < reps; r++)); do
-      row=$(writer_row "$format" "$variant")
-      [[ -z $header ]] && header=$("$bench" --benchmark_format=csv --benchmark_filter="^Writer/$format/$variant/" 2>/dev/null | grep '^name,')
+      lines=$(writer_row "$format" "$variant")
+      header=$(head -1 <<<"$lines") row=$(tail -1 <<<"$lines")
       counter "$row" cpu_ms_per_frame >>"$tmp/cpu"
       counter "$row" achieved_fps >>"$tmp/fps"
       counter "$row" machine_pct >>"$tmp/share"

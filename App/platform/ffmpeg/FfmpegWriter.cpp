@@ -207,11 +207,12 @@ Writer::Writer(const RecorderConfig& config, const EncoderSettings& settings)
     throw RecorderError::writer(kConfigureFailed);
   }
   stream_->time_base = encoder_->time_base;
-
-  // 7.-8. Start writing; the timeline starts at zero because the first frame's time is zero.
-  openFile();
   packet_.reset(av_packet_alloc());
   if (!packet_) throw RecorderError::writer(kConfigureFailed);
+
+  // 7.-8. Start writing; the timeline starts at zero because the first frame's time is zero.
+  // Last, so that a failure before leaves no file behind.
+  openFile();
 
   // 9.
   thread_ = std::thread([this] { run(); });

@@ -218,16 +218,31 @@ TEST(FfmpegWriter, ReplacesAnExistingFile) {
   EXPECT_EQ(p.pts, std::vector<std::int64_t>{0});
 }
 
-TEST(FfmpegWriter, CannotStartInAFolderThatDoesNotExist) {
+TEST(FfmpegWriter, SetUpFailuresAreTheUsersMessages) {
   TempDir dir;
-  const fs::path url = dir.path() / "missing" / "clip.mp4";
-  try {
-    createFfmpegWriter(configFor(url));
-    FAIL() << "started";
-  } catch (const RecorderError& e) {
-    EXPECT_EQ(e.errorCase(), RecorderError::Case::writer);
-    EXPECT_EQ(std::string(e.what()), "Could not create the video file \u201c" + url.string() +
-                                         "\u201d: No such file or directory.");
+  const fs::path missing = dir.path() / "missing" / "clip.mp4";
+  struct Case {
+    const char* name;
+    RecorderConfig config;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"folder that does not exist", configFor(missing),
+       "Could not create the video file \u201c" + missing.string() +
+           "\u201d: No such file or directory."},
+      {"size the encoder refuses", configFor(dir.path() / "odd.mp4", 321, 240),
+       "Could not configure the video encoder."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      createFfmpegWriter(c.config);
+      ADD_FAILURE() << "started";
+    } catch (const RecorderError& e) {
+      EXPECT_EQ(e.errorCase(), RecorderError::Case::writer);
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+    EXPECT_FALSE(fs::exists(c.config.url));
   }
 }
 
