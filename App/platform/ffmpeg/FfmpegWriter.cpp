@@ -185,7 +185,9 @@ class Writer final : public VideoWriter, private WriterInput, private OutputBuff
 
 Writer::Writer(const RecorderConfig& config, const EncoderSettings& settings)
     : url_(config.url),
-      frameUnits_(std::max<std::int64_t>(1, (kOutputTimeScale + config.fps / 2) / config.fps)) {
+      frameUnits_(config.fps < 1 ? 1
+                                 : std::max<std::int64_t>(
+                                       1, (kOutputTimeScale + config.fps / 2) / config.fps)) {
   // 1. An old file there goes; if there is none, fine.
   std::error_code ignored;
   fs::remove(url_, ignored);
@@ -220,6 +222,11 @@ Writer::Writer(const RecorderConfig& config, const EncoderSettings& settings)
 }
 
 void Writer::openEncoder(const RecorderConfig& config, const EncoderSettings& settings) {
+  // 4:2:0 needs even sizes. Refused here rather than by x264, which leaks when it refuses.
+  const bool even = config.width % 2 == 0 && config.height % 2 == 0;
+  if (!even || config.width <= 0 || config.height <= 0 || config.fps < 1) {
+    throw RecorderError::writer(kConfigureFailed);
+  }
   const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
   if (!codec) throw RecorderError::writer(kConfigureFailed);
   encoder_.reset(avcodec_alloc_context3(codec));
