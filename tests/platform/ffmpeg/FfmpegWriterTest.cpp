@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <fstream>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -302,50 +303,90 @@ TEST(FfmpegWriter, DroppedWithoutFinishLeavesAPlayableFile) {
   EXPECT_EQ(p.decodedFrames, 70);
 }
 
+// A recorder in a process of its own (tests/platform/ffmpeg/RecordUntilKilled.cpp), recording in
+// real time until it is killed. It reports the time of every frame the writer accepted.
+class RecorderProcess {
+ public:
+  // With `frames`, it stops appending after that many frames, as if the screen stood still.
+  RecorderProcess(const fs::path& url, int frames = 0) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::string helper = KESTROVA_RECORD_HELPER, path = url.string();
+    std::string count = std::to_string(frames);
+    char* argv[] = {helper.data(), path.data(), frames ? count.data() : nullptr, nullptr};
+    if (posix_spawn(&pid_, helper.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    lines_ = fdopen(out[0], "r");
+  }
+  ~RecorderProcess() {
+    kill();
+    if (lines_) fclose(lines_);
+  }
+
+  // The next accepted frame's time, or nullopt when the helper went quiet or away.
+  std::optional<std::int64_t> nextFrame() {
+    long long pts = 0;
+    if (!lines_ || fscanf(lines_, "%lld", &pts) != 1) return std::nullopt;
+    return pts;
+  }
+  void kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = 0;
+  }
+
+ private:
+  pid_t pid_ = 0;
+  FILE* lines_ = nullptr;
+};
+
 // A recorder process killed mid-recording leaves a file that plays up to at most 2 s before the
 // moment it died.
 TEST(FfmpegWriter, SurvivesSigkill) {
   TempDir dir;
   const fs::path url = dir.path() / "killed.mp4";
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  std::string helper = KESTROVA_RECORD_HELPER, path = url.string();
-  char* argv[] = {helper.data(), path.data(), nullptr};
-  pid_t child = 0;
-  ASSERT_EQ(posix_spawn(&child, helper.c_str(), &actions, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-
-  // The helper prints the time of every frame the writer accepted, in real time. Kill it once 3.3 s
-  // of video are written, right after hearing of a frame.
-  FILE* lines = fdopen(out[0], "r");
+  RecorderProcess recorder(url);
+  // Killed once 3.3 s of video are written, right after hearing of a frame.
   std::vector<std::int64_t> accepted;
-  long long pts = 0;
-  while (fscanf(lines, "%lld", &pts) == 1) {
-    accepted.push_back(pts);
-    if (pts >= 19800) break;
+  while (auto pts = recorder.nextFrame()) {
+    accepted.push_back(*pts);
+    if (*pts >= 19800) break;
   }
-  const std::int64_t last = accepted.empty() ? -1 : accepted.back();
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
-  fclose(lines);
-  ASSERT_GE(last, 19800) << "the helper did not record";
+  recorder.kill();
+  ASSERT_FALSE(accepted.empty());
+  ASSERT_GE(accepted.back(), 19800) << "the helper did not record";
 
   const auto p = probeMp4(url);
   ASSERT_TRUE(p.opened) << p.error;
   ASSERT_FALSE(p.pts.empty());
   EXPECT_EQ(p.pts.front(), 0);
-  EXPECT_GE(p.pts.back(), last - 2 * 6000) << "more than 2 s lost";
+  EXPECT_GE(p.pts.back(), accepted.back() - 2 * 6000) << "more than 2 s lost";
   EXPECT_EQ(p.decodedFrames, static_cast<int>(p.pts.size()));
   // Exactly the frames accepted, in order, up to where the file ends (a frame accepted between
   // the last line read and the kill may be in it too).
   const std::size_t common = std::min(p.pts.size(), accepted.size());
   EXPECT_TRUE(std::equal(p.pts.begin(), p.pts.begin() + common, accepted.begin()));
+}
+
+// While the screen stands still no frame comes, yet the last ones reach the disk within a second:
+// a crash then loses nothing.
+TEST(FfmpegWriter, SigkillDuringAStillScreenLosesNoFrame) {
+  TempDir dir;
+  const fs::path url = dir.path() / "still.mp4";
+  RecorderProcess recorder(url, 20);
+  std::vector<std::int64_t> accepted;
+  while (auto pts = recorder.nextFrame()) accepted.push_back(*pts);  // until it goes quiet
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  recorder.kill();
+  ASSERT_FALSE(accepted.empty());
+  EXPECT_EQ(probeMp4(url).pts, accepted);
 }
 
 // Records until the writer gives up; returns the frames accepted.
