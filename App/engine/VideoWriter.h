@@ -43,8 +43,8 @@ class FinishResult {
 // Threads: a writer is created by a VideoWriterFactory in the recorder's start (off the sample
 // queue), before any frame exists. From then on input() and finish() belong to the sample queue.
 // Encoding and file writing run on a thread the writer owns; the completion of finish() is called
-// on that thread. Destruction may happen on any thread except the writer's own (i.e. not inside
-// the completion); it joins the writer's thread.
+// on that thread. Destruction may happen on any thread, the completion included; it ends the
+// writer's threads (joined, or left to return at once from inside the completion).
 //
 // Crash safety: while recording, the file at the configured url stays playable up to about the last
 // second written, so a killed process or a lost write keeps the footage taken so far.

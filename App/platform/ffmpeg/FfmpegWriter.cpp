@@ -311,7 +311,13 @@ Writer::~Writer() {
     if (ending_ == Ending::none) ending_ = Ending::destroy;
   }
   wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  if (!thread_.joinable()) return;
+  // Inside the completion, the writer thread has nothing left to do once it returns.
+  if (thread_.get_id() == std::this_thread::get_id()) {
+    thread_.detach();
+  } else {
+    thread_.join();
+  }
 }
 
 bool Writer::isReadyForMoreMediaData() const {
@@ -352,8 +358,9 @@ void Writer::finish(std::int64_t framesWritten, Completion done) {
     if (ending_ != Ending::none) return;  // finish is called once; a second call is ignored
     ending_ = framesWritten < 1 ? Ending::abandon : Ending::finish;
     done_ = std::move(done);
+    // Under the lock: once it is released, the completion may already have destroyed the writer.
+    wake_.notify_all();
   }
-  wake_.notify_all();
 }
 
 void Writer::run() {
@@ -386,6 +393,7 @@ void Writer::run() {
   Completion done = std::move(done_);
   lock.unlock();
 
+  // `done` may destroy the writer: nothing here touches it afterwards.
   switch (ending) {
     case Ending::finish:
       done(complete());

@@ -268,6 +268,22 @@ TEST(FfmpegWriter, RefusesWhatTheFileCannotTake) {
   EXPECT_EQ(probeMp4(result.value()).pts, (std::vector<std::int64_t>{0, 1}));
 }
 
+// The recorder may let go of its writer as soon as it hears the result.
+TEST(FfmpegWriter, CanBeDestroyedInsideItsCompletion) {
+  TempDir dir;
+  const fs::path url = dir.path() / "clip.mp4";
+  auto writer = createFfmpegWriter(configFor(url));
+  ASSERT_TRUE(appendFrame(*writer, 0, 0));
+  std::promise<bool> done;
+  VideoWriter* raw = writer.get();
+  raw->finish(1, [&](FinishResult r) {
+    writer.reset();
+    done.set_value(r.ok());
+  });
+  EXPECT_TRUE(done.get_future().get());
+  EXPECT_EQ(probeMp4(url).pts.size(), 1u);
+}
+
 TEST(FfmpegWriter, PoolHandsOutTheSameFramesOverAndOver) {
   TempDir dir;
   auto writer = createFfmpegWriter(configFor(dir.path() / "clip.mp4"));
