@@ -53,8 +53,8 @@ class VideoWriter {
   // Exactly once; gets the outcome of finishing.
   using Completion = std::function<void(FinishResult)>;
 
-  // A writer dropped without finish() stops encoding, joins its thread and leaves the file as
-  // written so far (playable up to about the last second).
+  // A writer dropped without finish() encodes what it was given, stops, and leaves the file in its
+  // crash-safe form: playable, but not rewritten with one index.
   virtual ~VideoWriter() = default;
 
   // What the frame pipeline appends to. Valid as long as the writer.
@@ -65,6 +65,11 @@ class VideoWriter {
   // and the result is RecorderError::noFrames. Otherwise every accepted frame is encoded and the
   // finished file's path is the result, or RecorderError::writer describing what went wrong
   // (e.g. a full disk). Appends after finish() are refused. `done` runs on the writer's thread.
+  //
+  // The recorder's finishing task on the sample queue, typically:
+  //   pipeline.setWriterInput(nullptr);
+  //   writer->finish(pipeline.timeline().framesWritten,
+  //                  [promise](FinishResult r) { promise->set_value(std::move(r)); });
   virtual void finish(std::int64_t framesWritten, Completion done) = 0;
 };
 
