@@ -1,0 +1,581 @@
+#include "FfmpegWriter.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "Av.h"
+#include "FileSink.h"
+#include "RecorderError.h"
+#include "Remux.h"
+
+extern "C" {
+#include <libavutil/dict.h>
+#include <libavutil/log.h>
+#include <libavutil/opt.h>
+}
+
+namespace kestrova::ffmpeg {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// Frames waiting for the encoder. Three absorb a 50 ms hiccup of the encoder or the disk at 60 fps;
+// more would only add memory (3 MB a frame at 1080p) and latency to a queue that, when it fills,
+// means the encoder is not keeping up anyway.
+constexpr int kQueueCapacity = 3;
+// Plus the frame being encoded and the one the pipeline renders into.
+constexpr int kPoolSize = kQueueCapacity + 2;
+// A fragment reaches the disk at most this long after its first frame was encoded, and spans at
+// most this much video: what a crash can take away. Shorter fragments cost more index per second.
+constexpr auto kFragmentAge = std::chrono::seconds(1);
+constexpr std::int64_t kFragmentUnits = kOutputTimeScale;
+
+const char* const kConfigureFailed = "Could not configure the video encoder.";
+
+// Makes the creation or renaming of a file in `folder` survive a power loss.
+void syncFolder(const fs::path& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+std::string quoted(const fs::path& path) {
+  return "\u201c" + path.string() + "\u201d";
+}
+
+// Forces the fragments written so far to the disk on a thread of its own, so that a power loss
+// takes little more than a crash would, while the encoder never waits for the disk. Requests that
+// come while a sync runs are folded into the next one.
+class DiskSyncer {
+ public:
+  // `fd` must stay open until the syncer is destroyed.
+  explicit DiskSyncer(int fd) : fd_(fd), thread_([this] { run(); }) {
+    pthread_setname_np(thread_.native_handle(), "kestrova.sync");
+  }
+  ~DiskSyncer() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+  // Any thread.
+  void request() {
+    {
+      std::lock_guard lock(mutex_);
+      pending_ = true;
+    }
+    wake_.notify_one();
+  }
+
+ private:
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return pending_ || stopping_; });
+      if (stopping_) return;
+      pending_ = false;
+      lock.unlock();
+      ::fdatasync(fd_);  // a failure shows up in the writes that follow
+      lock.lock();
+    }
+  }
+
+  const int fd_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool pending_ = false;  // guarded by mutex_
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+class Writer final : public VideoWriter, private WriterInput, private OutputBufferPool {
+ public:
+  Writer(const RecorderConfig& config, const EncoderSettings& settings);
+  ~Writer() override;
+
+  WriterInput& input() override { return *this; }
+  void finish(std::int64_t framesWritten, Completion done) override;
+
+ private:
+  struct Slot {
+    AvFramePtr frame;
+    OutputBuffer buffer;
+  };
+  struct Queued {
+    OutputBuffer* buffer;
+    std::int64_t pts;  // 1/kOutputTimeScale s
+  };
+  enum class Ending { none, finish, abandon, destroy };
+
+  // WriterInput and OutputBufferPool, for the frame pipeline.
+  bool isReadyForMoreMediaData() const override;
+  OutputBufferPool* pixelBufferPool() override { return this; }
+  bool append(PooledBuffer buffer, std::int64_t presentationTime) override;
+  OutputBuffer* acquire() override;
+  void release(OutputBuffer* buffer) override;
+
+  void openEncoder(const RecorderConfig& config, const EncoderSettings& settings);
+  void allocatePool(int width, int height);
+  void openFile();
+
+  // The writer thread.
+  void run();
+  void encode(Queued item);
+  void drainEncoder();
+  void writePacket(AVPacket* packet);
+  void cutFragment();
+  void fail(std::string message);
+  std::string writeFailure(int avError) const;
+  FinishResult complete();
+  FinishResult abandon();
+  FinishResult finalize(const std::string& source, const fs::path& target);
+
+  const fs::path url_;
+  const std::int64_t frameUnits_;  // one nominal frame interval, 1/kOutputTimeScale s
+
+  std::unique_ptr<FileSink> sink_;      // outlives the muxer, which writes through it
+  std::unique_ptr<DiskSyncer> syncer_;  // of sink_'s descriptor
+  CodecContextPtr encoder_;
+  OutputFormatPtr muxer_;
+  AVStream* stream_ = nullptr;
+  std::array<Slot, kPoolSize> slots_;
+
+  // Sample queue only.
+  std::int64_t lastPts_ = std::numeric_limits<std::int64_t>::min();
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  // Guarded by mutex_.
+  std::array<Queued, kQueueCapacity> queue_{};
+  int queueHead_ = 0;
+  int queueSize_ = 0;
+  std::vector<OutputBuffer*> free_;
+  Ending ending_ = Ending::none;
+  Completion done_;
+  bool failed_ = false;
+
+  // Writer thread only (and set-up, before it starts).
+  AvPacketPtr packet_;
+  std::optional<Clock::time_point>
+      fragmentOpened_;              // when the unwritten fragment got its first frame
+  std::int64_t fragmentStart_ = 0;  // its first frame's time, 1/kOutputTimeScale s
+  std::string error_;               // the first failure, for the user
+
+  std::thread thread_;  // last: starts when everything else exists
+};
+
+Writer::Writer(const RecorderConfig& config, const EncoderSettings& settings)
+    : url_(config.url),
+      frameUnits_(config.fps < 1 ? 1
+                                 : std::max<std::int64_t>(
+                                       1, (kOutputTimeScale + config.fps / 2) / config.fps)) {
+  // 1. An old file there goes; if there is none, fine.
+  std::error_code ignored;
+  fs::remove(url_, ignored);
+
+  // 2. The MP4 writer.
+  AVFormatContext* muxer = nullptr;
+  if (int r = avformat_alloc_output_context2(&muxer, nullptr, "mp4", nullptr); r < 0) {
+    throw PlatformError("Could not create an MP4 writer: " + avErrorText(r) + ".");
+  }
+  muxer_.reset(muxer);
+
+  // 3.-5. The encoder and the frames the pipeline renders into.
+  openEncoder(config, settings);
+  allocatePool(static_cast<int>(config.width), static_cast<int>(config.height));
+
+  // 6. The video track.
+  stream_ = avformat_new_stream(muxer_.get(), nullptr);
+  if (!stream_ || avcodec_parameters_from_context(stream_->codecpar, encoder_.get()) < 0) {
+    throw RecorderError::writer(kConfigureFailed);
+  }
+  stream_->time_base = encoder_->time_base;
+  packet_.reset(av_packet_alloc());
+  if (!packet_) throw RecorderError::writer(kConfigureFailed);
+
+  // 7.-8. Start writing; the timeline starts at zero because the first frame's time is zero.
+  // Last, so that a failure before leaves no file behind.
+  openFile();
+
+  // 9.
+  thread_ = std::thread([this] { run(); });
+  pthread_setname_np(thread_.native_handle(), "kestrova.writer");
+}
+
+void Writer::openEncoder(const RecorderConfig& config, const EncoderSettings& settings) {
+  // 4:2:0 needs even sizes. Refused here rather than by x264, which leaks when it refuses.
+  const bool even = config.width % 2 == 0 && config.height % 2 == 0;
+  if (!even || config.width <= 0 || config.height <= 0 || config.fps < 1) {
+    throw RecorderError::writer(kConfigureFailed);
+  }
+  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+  if (!codec) throw RecorderError::writer(kConfigureFailed);
+  encoder_.reset(avcodec_alloc_context3(codec));
+  if (!encoder_) throw RecorderError::writer(kConfigureFailed);
+  AVCodecContext* c = encoder_.get();
+  c->width = static_cast<int>(config.width);
+  c->height = static_cast<int>(config.height);
+  c->pix_fmt = AV_PIX_FMT_YUV420P;
+  c->time_base = {1, static_cast<int>(kOutputTimeScale)};
+  c->framerate = {static_cast<int>(config.fps), 1};
+  c->bit_rate = averageBitRate(config);
+  c->gop_size = maxKeyFrameInterval(config);
+  // Presentation order is capture order: decoding times equal presentation times.
+  c->max_b_frames = 0;
+  c->profile = FF_PROFILE_H264_HIGH;
+  c->thread_count = settings.threads;
+  c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  // What the frames hold: sRGB screen pixels (BT.709 primaries, sRGB transfer) turned into YUV
+  // with the BT.601 matrix in limited range, as libyuv's ARGBToI420 does.
+  c->color_primaries = AVCOL_PRI_BT709;
+  c->color_trc = AVCOL_TRC_IEC61966_2_1;
+  c->colorspace = AVCOL_SPC_SMPTE170M;
+  c->color_range = AVCOL_RANGE_MPEG;
+
+  av_opt_set(c->priv_data, "preset", settings.preset.c_str(), 0);
+  if (!settings.tune.empty()) av_opt_set(c->priv_data, "tune", settings.tune.c_str(), 0);
+  if (!settings.x264Params.empty()) {
+    av_opt_set(c->priv_data, "x264-params", settings.x264Params.c_str(), 0);
+  }
+  if (avcodec_open2(c, codec, nullptr) < 0) throw RecorderError::writer(kConfigureFailed);
+}
+
+void Writer::allocatePool(int width, int height) {
+  free_.reserve(kPoolSize);
+  for (Slot& slot : slots_) {
+    slot.frame.reset(av_frame_alloc());
+    if (!slot.frame) throw RecorderError::writer(kConfigureFailed);
+    AVFrame* f = slot.frame.get();
+    f->format = AV_PIX_FMT_YUV420P;
+    f->width = width;
+    f->height = height;
+    if (av_frame_get_buffer(f, 0) < 0) throw RecorderError::writer(kConfigureFailed);
+    slot.buffer.pool = this;
+    slot.buffer.image = {f->data[0],     f->data[1],     f->data[2], f->linesize[0],
+                         f->linesize[1], f->linesize[2], width,      height};
+    free_.push_back(&slot.buffer);
+  }
+}
+
+void Writer::openFile() {
+  int openError = 0;
+  sink_ = FileSink::create(url_, openError);
+  if (!sink_) {
+    throw RecorderError::writer("Could not create the video file " + quoted(url_) + ": " +
+                                std::strerror(openError) + ".");
+  }
+  muxer_->pb = sink_->io();
+  // Fragments are cut by the writer (frag_custom) so it knows when the file on disk is whole. An
+  // empty moov up front makes the file readable from its first fragment on.
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "movflags", "empty_moov+default_base_moof+frag_custom", 0);
+  av_dict_set_int(&options, "video_track_timescale", kOutputTimeScale, 0);
+  const int r = avformat_write_header(muxer_.get(), &options);
+  av_dict_free(&options);
+  if (r < 0 || !sink_->flush()) {
+    std::error_code ignored;
+    fs::remove(url_, ignored);
+    if (sink_->error()) {
+      throw RecorderError::writer("Could not write the video file " + quoted(url_) + ": " +
+                                  std::strerror(sink_->error()) + ".");
+    }
+    throw RecorderError::writer(r < 0 ? avErrorText(r) : "Could not start writing.");
+  }
+  sink_->markWhole();
+  syncer_ = std::make_unique<DiskSyncer>(sink_->fd());
+  syncFolder(url_.parent_path());
+}
+
+Writer::~Writer() {
+  {
+    std::lock_guard lock(mutex_);
+    if (ending_ == Ending::none) ending_ = Ending::destroy;
+  }
+  wake_.notify_all();
+  if (!thread_.joinable()) return;
+  // Inside the completion, the writer thread has nothing left to do once it returns.
+  if (thread_.get_id() == std::this_thread::get_id()) {
+    thread_.detach();
+  } else {
+    thread_.join();
+  }
+}
+
+bool Writer::isReadyForMoreMediaData() const {
+  std::lock_guard lock(mutex_);
+  return !failed_ && ending_ == Ending::none && queueSize_ < kQueueCapacity;
+}
+
+OutputBuffer* Writer::acquire() {
+  std::lock_guard lock(mutex_);
+  if (free_.empty()) return nullptr;
+  OutputBuffer* buffer = free_.back();
+  free_.pop_back();
+  return buffer;
+}
+
+void Writer::release(OutputBuffer* buffer) {
+  std::lock_guard lock(mutex_);
+  free_.push_back(buffer);
+}
+
+bool Writer::append(PooledBuffer buffer, std::int64_t presentationTime) {
+  if (!buffer || buffer->pool != this) return false;
+  if (presentationTime < 0 || presentationTime <= lastPts_) return false;
+  {
+    std::lock_guard lock(mutex_);
+    if (failed_ || ending_ != Ending::none || queueSize_ == kQueueCapacity) return false;
+    queue_[(queueHead_ + queueSize_) % kQueueCapacity] = {buffer.release(), presentationTime};
+    ++queueSize_;
+  }
+  wake_.notify_one();
+  lastPts_ = presentationTime;
+  return true;
+}
+
+void Writer::finish(std::int64_t framesWritten, Completion done) {
+  {
+    std::lock_guard lock(mutex_);
+    if (ending_ != Ending::none) return;  // finish is called once; a second call is ignored
+    ending_ = framesWritten < 1 ? Ending::abandon : Ending::finish;
+    done_ = std::move(done);
+    // Under the lock: once it is released, the completion may already have destroyed the writer.
+    wake_.notify_all();
+  }
+}
+
+void Writer::run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    if (queueSize_ > 0) {
+      const Queued item = queue_[queueHead_];
+      queueHead_ = (queueHead_ + 1) % kQueueCapacity;
+      --queueSize_;
+      const bool skip = ending_ == Ending::abandon;
+      lock.unlock();
+      if (!skip) encode(item);
+      lock.lock();
+      free_.push_back(item.buffer);
+      continue;
+    }
+    if (ending_ != Ending::none) break;
+    if (fragmentOpened_) {
+      if (wake_.wait_until(lock, *fragmentOpened_ + kFragmentAge) == std::cv_status::timeout &&
+          queueSize_ == 0) {
+        lock.unlock();
+        cutFragment();
+        lock.lock();
+      }
+    } else {
+      wake_.wait(lock);
+    }
+  }
+  const Ending ending = ending_;
+  Completion done = std::move(done_);
+  lock.unlock();
+
+  // `done` may destroy the writer: nothing here touches it afterwards.
+  switch (ending) {
+    case Ending::finish:
+      done(complete());
+      break;
+    case Ending::abandon:
+      done(abandon());
+      break;
+    default:
+      // Dropped without finish: whatever is encoded goes to the disk, the file stays fragmented.
+      if (error_.empty()) cutFragment();
+      break;
+  }
+}
+
+void Writer::encode(Queued item) {
+  if (!error_.empty()) return;
+  AVFrame* frame = slots_[0].frame.get();
+  for (Slot& slot : slots_) {
+    if (&slot.buffer == item.buffer) frame = slot.frame.get();
+  }
+  frame->pts = item.pts;
+  frame->pict_type = AV_PICTURE_TYPE_NONE;
+  if (int r = avcodec_send_frame(encoder_.get(), frame); r < 0) {
+    fail("Could not encode the video: " + avErrorText(r) + ".");
+    return;
+  }
+  drainEncoder();
+}
+
+void Writer::drainEncoder() {
+  for (;;) {
+    const int r = avcodec_receive_packet(encoder_.get(), packet_.get());
+    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+    if (r < 0) {
+      fail("Could not encode the video: " + avErrorText(r) + ".");
+      return;
+    }
+    writePacket(packet_.get());
+    av_packet_unref(packet_.get());
+    if (!error_.empty()) return;
+  }
+}
+
+void Writer::writePacket(AVPacket* packet) {
+  const std::int64_t pts = packet->pts;
+  if (fragmentOpened_ && pts - fragmentStart_ >= kFragmentUnits) cutFragment();
+  if (!error_.empty()) return;
+  if (!fragmentOpened_) {
+    fragmentOpened_ = Clock::now();
+    fragmentStart_ = pts;
+    // The muxer would place a fragment right after the previous one's last frame, whose length
+    // was not known when it was written; this makes it use the fragment's own first time instead.
+    av_opt_set(muxer_->priv_data, "movflags", "+frag_discont", 0);
+  }
+  packet->stream_index = 0;
+  packet->duration = frameUnits_;
+  av_packet_rescale_ts(packet, encoder_->time_base, stream_->time_base);
+  if (int r = av_write_frame(muxer_.get(), packet); r < 0) {
+    fail(writeFailure(r));
+    return;
+  }
+  if (Clock::now() - *fragmentOpened_ >= kFragmentAge) cutFragment();
+}
+
+void Writer::cutFragment() {
+  if (!fragmentOpened_ || !error_.empty()) return;
+  fragmentOpened_.reset();
+  const int r = av_write_frame(muxer_.get(), nullptr);
+  if (r < 0 || !sink_->flush()) {
+    fail(writeFailure(r));
+    return;
+  }
+  sink_->markWhole();
+  syncer_->request();
+}
+
+std::string Writer::writeFailure(int avError) const {
+  const std::string reason = sink_->error() ? std::strerror(sink_->error())
+                                            : avErrorText(avError < 0 ? avError : AVERROR(EIO));
+  return "Could not write the video file " + quoted(url_) + ": " + reason +
+         ". The video up to that moment is kept in the file.";
+}
+
+void Writer::fail(std::string message) {
+  if (!error_.empty()) return;
+  error_ = std::move(message);
+  // A half-written fragment would end the file in garbage; the whole ones stay playable.
+  sink_->truncateToWhole();
+  std::lock_guard lock(mutex_);
+  failed_ = true;
+}
+
+FinishResult Writer::complete() {
+  if (error_.empty()) {
+    if (int r = avcodec_send_frame(encoder_.get(), nullptr); r < 0) {
+      fail("Could not encode the video: " + avErrorText(r) + ".");
+    } else {
+      drainEncoder();
+    }
+  }
+  if (error_.empty()) {
+    const int r = av_write_trailer(muxer_.get());
+    if (r < 0 || !sink_->flush()) {
+      fail(writeFailure(r));
+    } else {
+      sink_->markWhole();
+    }
+  }
+  if (!error_.empty())
+    return FinishResult::failure(std::make_exception_ptr(RecorderError::writer(error_)));
+
+  if (!sink_->isStillAt(url_)) {
+    // The folder (or the file) was removed while recording. The footage still lives in our open
+    // file; put it back where the user expects it.
+    const fs::path folder = url_.parent_path();
+    std::error_code ec;
+    const bool folderGone = !fs::is_directory(folder, ec);
+    if (folderGone) fs::create_directories(folder, ec);
+    const FinishResult rescued = finalize("/proc/self/fd/" + std::to_string(sink_->fd()), url_);
+    const std::string what = folderGone
+                                 ? "The folder " + quoted(folder) + " was removed while recording. "
+                                 : "The file " + quoted(url_) + " was removed while recording. ";
+    return FinishResult::failure(std::make_exception_ptr(RecorderError::writer(
+        !rescued.ok() ? what + "The video could not be saved."
+        : folderGone
+            ? what + "It was created again and the video saved in it as " + quoted(url_) + "."
+            : what + "The video was saved again as " + quoted(url_) + ".")));
+  }
+  return finalize(url_.string(), url_);
+}
+
+// The recording is a complete fragmented MP4 at `source`. Rewrites it as a regular MP4 at `target`
+// through a file beside it, renamed over `target` only once whole, so that `target` always holds a
+// playable video. If rewriting fails (e.g. no room for a second copy), the fragmented file stays:
+// it is complete, plays and seeks in ffmpeg and browsers, so the video is saved all the same.
+FinishResult Writer::finalize(const std::string& source, const fs::path& target) {
+  std::string partName = target.filename().string();
+  partName.insert(partName.begin(), '.');
+  partName.append(".part");
+  const fs::path part = target.parent_path() / partName;
+  const std::string error = remuxToRegularMp4(source, part, frameUnits_);
+  std::error_code ec;
+  if (error.empty()) {
+    fs::rename(part, target, ec);
+    if (!ec) syncFolder(target.parent_path());
+  }
+  if (!error.empty() || ec) {
+    fs::remove(part, ec);
+    if (sink_->isStillAt(target)) return FinishResult::file(target);
+    return FinishResult::failure(std::make_exception_ptr(RecorderError::writer(
+        "Could not save the video: " + (error.empty() ? ec.message() : error) + ".")));
+  }
+  return FinishResult::file(target);
+}
+
+FinishResult Writer::abandon() {
+  // No trailer: the file is deleted anyway.
+  muxer_->pb = nullptr;
+  syncer_.reset();
+  sink_.reset();
+  std::error_code ignored;
+  fs::remove(url_, ignored);
+  return FinishResult::failure(std::make_exception_ptr(RecorderError::noFrames()));
+}
+
+}  // namespace
+
+std::int64_t averageBitRate(const RecorderConfig& config) {
+  return static_cast<std::int64_t>(static_cast<double>(config.width * config.height * config.fps) *
+                                   0.12);
+}
+
+int maxKeyFrameInterval(const RecorderConfig& config) {
+  return static_cast<int>(2 * config.fps);
+}
+
+std::unique_ptr<VideoWriter> createFfmpegWriter(const RecorderConfig& config,
+                                                const EncoderSettings& settings) {
+  // The program writes no log; FFmpeg's would go to the terminal.
+  static std::once_flag quiet;
+  std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+  return std::make_unique<Writer>(config, settings);
+}
+
+}  // namespace kestrova::ffmpeg
