@@ -37,8 +37,12 @@ I420Planes scratchPlanes(std::vector<std::uint8_t>& scratch, int width, int heig
 
 }  // namespace
 
-FramePipeline::FramePipeline(const RecorderConfig& config, PointerSource& pointer, HostClock& clock)
-    : config_(config), pointer_(pointer), clock_(clock) {}
+FramePipeline::FramePipeline(const RecorderConfig& config, PointerSource& pointer, HostClock& clock,
+                             RingFactory makeRing)
+    : config_(config),
+      pointer_(pointer),
+      clock_(clock),
+      clicks_(config.clickIndicator ? std::move(makeRing) : RingFactory{}) {}
 
 void FramePipeline::installTracker(const ViewportTracker& tracker) {
   KESTROVA_DCHECK_SEQUENCE(sequence_);
@@ -47,6 +51,11 @@ void FramePipeline::installTracker(const ViewportTracker& tracker) {
   const int w = static_cast<int>(tracker.size.width);
   const int h = static_cast<int>(tracker.size.height);
   if (w != config_.width || h != config_.height) scratchPlanes(scratch_, w, h);
+}
+
+void FramePipeline::appendClick(double t, Point p) {
+  KESTROVA_DCHECK_SEQUENCE(sequence_);
+  if (config_.clickIndicator) clicks_.append({t, p});
 }
 
 void FramePipeline::setPaused(bool paused) {
@@ -156,9 +165,9 @@ bool FramePipeline::render(CapturedImage& image, const Rect& viewport, PlanarIma
                            out.height, libyuv::kFilterBilinear) == 0;
 }
 
-void FramePipeline::drawClickRings(PlanarImage& /*out*/, const Rect& /*viewport*/, double /*s*/) {
-  // Click rings arrive with the click indicator.
-  (void)clock_;
+void FramePipeline::drawClickRings(PlanarImage& out, const Rect& viewport, double s) {
+  if (clicks_.empty()) return;  // the common frame reads no clock
+  clicks_.draw(out, clock_.now(), viewport, s, config_.scale);
 }
 
 }  // namespace kestrova
