@@ -30,6 +30,7 @@ bench: setup
 	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTROVA_BUILD_TESTS=OFF
 	cmake --build build-release -j $(JOBS)
 	./build-release/bench/pipeline_bench
+	./build-release/bench/click_rings_bench
 
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer.
 asan: setup

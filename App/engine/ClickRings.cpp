@@ -80,7 +80,7 @@ std::optional<RingSprite> RingSprite::make(const PremultipliedImage& image) {
   return sprite;
 }
 
-void RingSprite::composite(PlanarImage& frame, const RingPlacement& ring) const {
+void RingSprite::composite(PlanarImage& frame, const RingPlacement& ring) {
   if (!(ring.opacity > 0) || !(ring.radius > 0) || !std::isfinite(ring.radius) ||
       !std::isfinite(ring.x) || !std::isfinite(ring.y)) {
     return;
@@ -89,8 +89,7 @@ void RingSprite::composite(PlanarImage& frame, const RingPlacement& ring) const 
   compositePlanes(frame, ring, Planes::chroma);
 }
 
-void RingSprite::compositePlanes(PlanarImage& frame, const RingPlacement& ring,
-                                 Planes planes) const {
+void RingSprite::compositePlanes(PlanarImage& frame, const RingPlacement& ring, Planes planes) {
   const bool luma = planes == Planes::luma;
   const double f = luma ? 1.0 : 0.5;  // plane pixels per output pixel
   const int pw = luma ? frame.width : (frame.width + 1) / 2;
@@ -119,44 +118,68 @@ void RingSprite::compositePlanes(PlanarImage& frame, const RingPlacement& ring,
   const double stepX = lv.width / sideX;  // texels per plane pixel
   const double stepY = lv.height / sideY;
 
-  const float fade = static_cast<float>(ring.opacity) / kTexelOne;
-  for (int j = j0; j < j1; ++j) {
+  // Where each column samples, worked out once: left texel and weight of the right one.
+  columns_.clear();
+  int firstColumn = i1;
+  for (int i = i0; i < i1; ++i) {
     // Texel coordinates of this pixel's centre, counted from the border texel's centre.
+    const double tu = (i + 0.5 - left) * stepX + 0.5;
+    if (tu < 0 || tu >= lv.width + 1) {
+      if (firstColumn == i1) continue;  // left of the image
+      break;                            // right of it
+    }
+    if (firstColumn == i1) firstColumn = i;
+    const int x0 = static_cast<int>(tu);
+    columns_.push_back({x0, static_cast<float>(tu - x0)});
+  }
+  if (columns_.empty()) return;
+
+  const float fade = static_cast<float>(ring.opacity) / kTexelOne;
+  const float alphaFade = fade / 255;
+  const auto lerp = [](float a, float b, float t) { return a + t * (b - a); };
+  const auto store = [](float v, std::uint8_t& dst) {
+    dst = static_cast<std::uint8_t>(std::min(v + 0.5f, 255.0f));
+  };
+
+  for (int j = j0; j < j1; ++j) {
     const double tv = (j + 0.5 - top) * stepY + 0.5;
     if (tv < 0 || tv >= lv.height + 1) continue;
     const int y0 = static_cast<int>(tv);
     const float fy = static_cast<float>(tv - y0);
     const Texel* r0 = lv.row(y0);
     const Texel* r1 = lv.row(y0 + 1);
-    std::uint8_t* py = frame.y + static_cast<std::ptrdiff_t>(j) * frame.strideY;
-    std::uint8_t* pu = frame.u + static_cast<std::ptrdiff_t>(j) * frame.strideU;
-    std::uint8_t* pv = frame.v + static_cast<std::ptrdiff_t>(j) * frame.strideV;
+    // Bilinear sample of one component for a column.
+    const auto sample = [&](const Tap& c, auto component) {
+      const Texel* a = r0 + c.x0;
+      const Texel* b = r1 + c.x0;
+      return lerp(lerp(component(a[0]), component(a[1]), c.fx),
+                  lerp(component(b[0]), component(b[1]), c.fx), fy);
+    };
+    const auto alphaOf = [](const Texel& t) { return static_cast<float>(t.a); };
+    const auto transparent = [&](const Tap& c) {
+      return (r0[c.x0].a | r0[c.x0 + 1].a | r1[c.x0].a | r1[c.x0 + 1].a) == 0;
+    };
 
-    for (int i = i0; i < i1; ++i) {
-      const double tu = (i + 0.5 - left) * stepX + 0.5;
-      if (tu < 0 || tu >= lv.width + 1) continue;
-      const int x0 = static_cast<int>(tu);
-      const Texel& t00 = r0[x0];
-      const Texel& t10 = r0[x0 + 1];
-      const Texel& t01 = r1[x0];
-      const Texel& t11 = r1[x0 + 1];
-      if ((t00.a | t10.a | t01.a | t11.a) == 0) continue;
-
-      const float fx = static_cast<float>(tu - x0);
-      const float w00 = (1 - fx) * (1 - fy), w10 = fx * (1 - fy);
-      const float w01 = (1 - fx) * fy, w11 = fx * fy;
-      const auto sample = [&](std::uint16_t Texel::*c) {
-        return fade * (w00 * t00.*c + w10 * t10.*c + w01 * t01.*c + w11 * t11.*c);
-      };
-      const float keep = 1 - sample(&Texel::a) / 255;
-      const auto blend = [keep](float contribution, std::uint8_t& dst) {
-        dst = static_cast<std::uint8_t>(std::min(contribution + keep * dst + 0.5f, 255.0f));
-      };
-      if (luma) {
-        blend(sample(&Texel::y), py[i]);
-      } else {
-        blend(sample(&Texel::u), pu[i]);
-        blend(sample(&Texel::v), pv[i]);
+    if (luma) {
+      std::uint8_t* row = frame.y + static_cast<std::ptrdiff_t>(j) * frame.strideY + firstColumn;
+      for (std::size_t k = 0; k < columns_.size(); ++k) {
+        const Tap& c = columns_[k];
+        if (transparent(c)) continue;
+        const float keep = 1 - alphaFade * sample(c, alphaOf);
+        const float y = fade * sample(c, [](const Texel& t) { return static_cast<float>(t.y); });
+        store(y + keep * row[k], row[k]);
+      }
+    } else {
+      std::uint8_t* rowU = frame.u + static_cast<std::ptrdiff_t>(j) * frame.strideU + firstColumn;
+      std::uint8_t* rowV = frame.v + static_cast<std::ptrdiff_t>(j) * frame.strideV + firstColumn;
+      for (std::size_t k = 0; k < columns_.size(); ++k) {
+        const Tap& c = columns_[k];
+        if (transparent(c)) continue;
+        const float keep = 1 - alphaFade * sample(c, alphaOf);
+        const float u = fade * sample(c, [](const Texel& t) { return static_cast<float>(t.u); });
+        const float v = fade * sample(c, [](const Texel& t) { return static_cast<float>(t.v); });
+        store(u + keep * rowU[k], rowU[k]);
+        store(v + keep * rowV[k], rowV[k]);
       }
     }
   }
@@ -167,14 +190,14 @@ void ClickRings::draw(PlanarImage& frame, double now, const Rect& viewport, doub
   // Pruned even when there is no ring to draw, so the list stays short for the whole recording.
   std::erase_if(clicks_, [now](const Click& c) { return now - c.t > kClickLifetimeSeconds; });
   if (clicks_.empty()) return;
-  const RingSprite* sprite = ring();
+  RingSprite* sprite = ring();
   if (!sprite) return;
   for (const Click& click : clicks_) {
     sprite->composite(frame, placeRing(click, now, viewport, s, scale, frame.height));
   }
 }
 
-const RingSprite* ClickRings::ring() {
+RingSprite* ClickRings::ring() {
   if (cache_ == RingCache::notMade) {
     try {
       std::optional<PremultipliedImage> image;

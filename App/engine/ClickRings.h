@@ -46,8 +46,9 @@ class RingSprite {
 
   // Composites the image, scaled so its width is 2 × radius, centred on the placement and faded by
   // its opacity, over `frame` in BT.601 limited range. Touches only the pixels it covers, clipped
-  // to the frame; chroma blends with the alpha averaged over each 2×2 block.
-  void composite(PlanarImage& frame, const RingPlacement& ring) const;
+  // to the frame; chroma is drawn from the ring at half size, i.e. with its alpha averaged over
+  // each 2×2 block. Not thread-safe (keeps a scratch table).
+  void composite(PlanarImage& frame, const RingPlacement& ring);
 
  private:
   // Premultiplied contributions in 0..255, with 8 fraction bits: y = Kr·R + Kg·G + Kb·B + 16·α, u
@@ -66,10 +67,17 @@ class RingSprite {
     }
   };
 
+  // Where one column of the frame samples a level: its left texel and the right one's weight.
+  struct Tap {
+    int x0;
+    float fx;
+  };
+
   enum class Planes { luma, chroma };
-  void compositePlanes(PlanarImage& frame, const RingPlacement& ring, Planes planes) const;
+  void compositePlanes(PlanarImage& frame, const RingPlacement& ring, Planes planes);
 
   std::vector<Level> levels_;  // full size first, then halved down to one texel
+  std::vector<Tap> columns_;   // scratch, reused from ring to ring
 };
 
 // Makes the ring image; nothing when it cannot be made. Called on the sample queue.
@@ -97,7 +105,7 @@ class ClickRings {
   RingCache ringCache() const { return cache_; }
 
  private:
-  const RingSprite* ring();
+  RingSprite* ring();
 
   RingFactory makeRing_;
   RingCache cache_ = RingCache::notMade;
