@@ -23,4 +23,11 @@ ClickHandler makeClickHandler(std::weak_ptr<const void> recorder, ClickRoute rou
   };
 }
 
+std::unique_ptr<ClickMonitorToken> installClickMonitor(bool clickIndicator, ClickMonitor& monitor,
+                                                       std::weak_ptr<const void> recorder,
+                                                       ClickRoute route) {
+  if (!clickIndicator) return nullptr;
+  return monitor.install(makeClickHandler(std::move(recorder), route));
+}
+
 }  // namespace kestrova

@@ -30,4 +30,10 @@ struct ClickRoute {
 // does nothing, and a pending handler never keeps a finished recorder alive.
 ClickHandler makeClickHandler(std::weak_ptr<const void> recorder, ClickRoute route);
 
+// Installs that handler on `monitor`, but only with the click indicator on. nullptr when it is off
+// or when the platform gives no monitor; the recorder keeps the token until stop.
+std::unique_ptr<ClickMonitorToken> installClickMonitor(bool clickIndicator, ClickMonitor& monitor,
+                                                       std::weak_ptr<const void> recorder,
+                                                       ClickRoute route);
+
 }  // namespace kestrova

@@ -5,6 +5,7 @@
 
 #include "FramePipeline.h"
 #include "SerialQueue.h"
+#include "fakes/FakeClickMonitor.h"
 #include "fakes/FakeWriterInput.h"
 
 namespace kestrova {
@@ -85,6 +86,37 @@ TEST(ClickHandler, DoesNothingOnceTheRecorderIsGone) {
   handler();  // with ASan, touching the gone queue or pipeline would fail here
   EXPECT_EQ(pointer.reads, 0);
   EXPECT_EQ(clock.reads, 0);
+}
+
+TEST(ClickHandler, MonitorIsInstalledOnlyWithTheIndicatorOnAndRemovedWithItsToken) {
+  CountingPointer pointer;
+  FakeClock clock;
+  const RecorderConfig cfg = config();
+  auto recorder = std::make_shared<FakeRecorder>(pointer, clock, cfg);
+  const ClickRoute route{&recorder->queue, &recorder->pipeline, &pointer,
+                         &clock,           cfg.screenFrame,     2};
+  const auto clickCount = [&] {
+    std::size_t n = 0;
+    recorder->queue.sync([&] { n = recorder->pipeline.clicks().size(); });
+    return n;
+  };
+
+  testing::FakeClickMonitor monitor;
+  EXPECT_EQ(installClickMonitor(false, monitor, recorder, route), nullptr);
+  EXPECT_EQ(monitor.installs, 0);
+
+  auto token = installClickMonitor(true, monitor, recorder, route);
+  ASSERT_TRUE(token);
+  monitor.press();
+  EXPECT_EQ(clickCount(), 1u);
+  token.reset();
+  monitor.press();
+  EXPECT_EQ(clickCount(), 1u) << "no press reaches a removed monitor";
+
+  testing::FakeClickMonitor none;
+  none.available = false;
+  EXPECT_EQ(installClickMonitor(true, none, recorder, route), nullptr);
+  EXPECT_EQ(none.installs, 1);
 }
 
 }  // namespace
