@@ -59,7 +59,8 @@ std::unique_ptr<Rendered> renderOnce(const Scene& sc, Point pointer,
   ptr.location = pointer;
   FakeClock clock;
   FakeImage image(sc.displayW, sc.displayH, paint);
-  auto out = std::make_unique<Rendered>(Rendered{FakeWriterInput(sc.outW, sc.outH), {}});
+  // Built in place: the pool's buffers point back at it.
+  auto out = std::unique_ptr<Rendered>(new Rendered{FakeWriterInput(sc.outW, sc.outH), {}});
   FramePipeline pipeline(cfg, ptr, clock);
   pipeline.installTracker(ViewportTracker{{double(sc.displayW), double(sc.displayH)},
                                           {double(sc.viewW), double(sc.viewH)},

@@ -30,6 +30,10 @@ class FakePool final : public OutputBufferPool {
     }
   }
 
+  // Its buffers point back at it, so it stays where it was made.
+  FakePool(const FakePool&) = delete;
+  FakePool& operator=(const FakePool&) = delete;
+
   OutputBuffer* acquire() override {
     if (exhausted || free_.empty()) return nullptr;
     OutputBuffer* b = free_.back();
