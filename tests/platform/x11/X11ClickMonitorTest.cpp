@@ -26,10 +26,9 @@ constexpr int kRootW = 640, kRootH = 480;
 class Calls {
  public:
   void add() {
-    {
-      std::lock_guard lock(mutex_);
-      ++count_;
-    }
+    // Notified under the lock: a waiter that sees the count may destroy this at once.
+    std::lock_guard lock(mutex_);
+    ++count_;
     changed_.notify_all();
   }
   bool waitFor(int n) {
