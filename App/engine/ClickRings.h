@@ -38,7 +38,7 @@ RingPlacement placeRing(const Click& click, double now, const Rect& viewport, do
 
 // The ring image made ready for compositing into I420 frames: each pixel turned into its
 // premultiplied Y, U and V contributions and its alpha, with a pyramid of halved copies so that a
-// small ring is drawn from an image of about its own size. Immutable once made.
+// small ring is drawn from an image of about its own size. The image data never changes once made.
 class RingSprite {
  public:
   // Nothing when `image` is empty or inconsistent.
