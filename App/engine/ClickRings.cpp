@@ -1,6 +1,7 @@
 #include "ClickRings.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace kestrova {
@@ -148,38 +149,43 @@ void RingSprite::compositePlanes(PlanarImage& frame, const RingPlacement& ring, 
     const float fy = static_cast<float>(tv - y0);
     const Texel* r0 = lv.row(y0);
     const Texel* r1 = lv.row(y0 + 1);
-    // Bilinear sample of one component for a column.
-    const auto sample = [&](const Tap& c, auto component) {
-      const Texel* a = r0 + c.x0;
-      const Texel* b = r1 + c.x0;
-      return lerp(lerp(component(a[0]), component(a[1]), c.fx),
-                  lerp(component(b[0]), component(b[1]), c.fx), fy);
+    // The four texels around a column's sample point, bilinearly weighted. Most of a ring is its
+    // even fill, where all four are the same texel and need no weighing.
+    struct Sample {
+      float y, u, v, a;
     };
-    const auto alphaOf = [](const Texel& t) { return static_cast<float>(t.a); };
-    const auto transparent = [&](const Tap& c) {
-      return (r0[c.x0].a | r0[c.x0 + 1].a | r1[c.x0].a | r1[c.x0 + 1].a) == 0;
+    const auto sample = [&](const Tap& c, Sample& out) {
+      const Texel* t = r0 + c.x0;
+      const Texel* b = r1 + c.x0;
+      const auto t00 = std::bit_cast<std::uint64_t>(t[0]), t10 = std::bit_cast<std::uint64_t>(t[1]);
+      const auto t01 = std::bit_cast<std::uint64_t>(b[0]), t11 = std::bit_cast<std::uint64_t>(b[1]);
+      if ((t00 | t10 | t01 | t11) == 0) return false;  // nothing of the ring here
+      if (t00 == t10 && t00 == t01 && t00 == t11) {
+        out = {float(t->y), float(t->u), float(t->v), float(t->a)};
+        return true;
+      }
+      const auto bilinear = [&](std::uint16_t Texel::*m) {
+        return lerp(lerp(t[0].*m, t[1].*m, c.fx), lerp(b[0].*m, b[1].*m, c.fx), fy);
+      };
+      out = {bilinear(&Texel::y), bilinear(&Texel::u), bilinear(&Texel::v), bilinear(&Texel::a)};
+      return true;
     };
 
+    Sample px;
     if (luma) {
       std::uint8_t* row = frame.y + static_cast<std::ptrdiff_t>(j) * frame.strideY + firstColumn;
       for (std::size_t k = 0; k < columns_.size(); ++k) {
-        const Tap& c = columns_[k];
-        if (transparent(c)) continue;
-        const float keep = 1 - alphaFade * sample(c, alphaOf);
-        const float y = fade * sample(c, [](const Texel& t) { return static_cast<float>(t.y); });
-        store(y + keep * row[k], row[k]);
+        if (!sample(columns_[k], px)) continue;
+        store(fade * px.y + (1 - alphaFade * px.a) * row[k], row[k]);
       }
     } else {
       std::uint8_t* rowU = frame.u + static_cast<std::ptrdiff_t>(j) * frame.strideU + firstColumn;
       std::uint8_t* rowV = frame.v + static_cast<std::ptrdiff_t>(j) * frame.strideV + firstColumn;
       for (std::size_t k = 0; k < columns_.size(); ++k) {
-        const Tap& c = columns_[k];
-        if (transparent(c)) continue;
-        const float keep = 1 - alphaFade * sample(c, alphaOf);
-        const float u = fade * sample(c, [](const Texel& t) { return static_cast<float>(t.u); });
-        const float v = fade * sample(c, [](const Texel& t) { return static_cast<float>(t.v); });
-        store(u + keep * rowU[k], rowU[k]);
-        store(v + keep * rowV[k], rowV[k]);
+        if (!sample(columns_[k], px)) continue;
+        const float keep = 1 - alphaFade * px.a;
+        store(fade * px.u + keep * rowU[k], rowU[k]);
+        store(fade * px.v + keep * rowV[k], rowV[k]);
       }
     }
   }
