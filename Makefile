@@ -31,6 +31,7 @@ bench: setup
 	cmake --build build-release -j $(JOBS)
 	./build-release/bench/pipeline_bench
 	./build-release/bench/capture_bench
+	./build-release/bench/click_rings_bench
 
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer.
 asan: setup

@@ -19,8 +19,12 @@ bool isComplete(const std::optional<AttachmentValue>& status) {
 
 }  // namespace
 
-FramePipeline::FramePipeline(const RecorderConfig& config, PointerSource& pointer, HostClock& clock)
-    : config_(config), pointer_(pointer), clock_(clock) {}
+FramePipeline::FramePipeline(const RecorderConfig& config, PointerSource& pointer, HostClock& clock,
+                             RingFactory makeRing)
+    : config_(config),
+      pointer_(pointer),
+      clock_(clock),
+      clicks_(config.clickIndicator ? std::move(makeRing) : RingFactory{}) {}
 
 void FramePipeline::installTracker(const ViewportTracker& tracker) {
   KESTROVA_DCHECK_SEQUENCE(sequence_);
@@ -29,6 +33,11 @@ void FramePipeline::installTracker(const ViewportTracker& tracker) {
   if (tracker.size.width != config_.width || tracker.size.height != config_.height) {
     scratch_.resize(static_cast<std::size_t>(config_.width) * config_.height * 4);
   }
+}
+
+void FramePipeline::appendClick(double t, Point p) {
+  KESTROVA_DCHECK_SEQUENCE(sequence_);
+  if (config_.clickIndicator) clicks_.append({t, p});
 }
 
 void FramePipeline::setPaused(bool paused) {
@@ -139,9 +148,9 @@ bool FramePipeline::render(CapturedImage& image, const Rect& viewport, PlanarIma
                             out.v, out.strideV, out.width, out.height) == 0;
 }
 
-void FramePipeline::drawClickRings(PlanarImage& /*out*/, const Rect& /*viewport*/, double /*s*/) {
-  // Click rings arrive with the click indicator.
-  (void)clock_;
+void FramePipeline::drawClickRings(PlanarImage& out, const Rect& viewport, double s) {
+  if (clicks_.empty()) return;  // the common frame reads no clock
+  clicks_.draw(out, clock_.now(), viewport, s, config_.scale);
 }
 
 }  // namespace kestrova

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CapturedSample.h"
+#include "ClickRings.h"
 #include "Geometry.h"
 #include "HostPorts.h"
 #include "RecorderConfig.h"
@@ -25,11 +26,6 @@ struct Timeline {
   std::int64_t framesWritten = 0;  // frames the encoder accepted
 };
 
-struct Click {
-  double t;  // host time of the press, seconds
-  Point p;   // capture pixels
-};
-
 // The per-frame work of a recorder: place each complete frame on the output timeline (pauses cut
 // out), move the viewport after the pointer, cut it out of the captured display, scale it to the
 // output size, draw the click rings and hand the result to the encoder.
@@ -39,8 +35,10 @@ struct Click {
 // again. A recording that ends up with no frame is reported at stop.
 class FramePipeline {
  public:
-  // `pointer` and `clock` must outlive the pipeline.
-  FramePipeline(const RecorderConfig& config, PointerSource& pointer, HostClock& clock);
+  // `pointer` and `clock` must outlive the pipeline. `makeRing` draws the click ring when the first
+  // ring is due (never with the click indicator off); without it no rings are drawn.
+  FramePipeline(const RecorderConfig& config, PointerSource& pointer, HostClock& clock,
+                RingFactory makeRing = {});
 
   void installTracker(const ViewportTracker& tracker);
   // The encoder's input, not owned; nullptr until the writer is set up and after it is gone.
@@ -52,12 +50,14 @@ class FramePipeline {
   // One captured sample, in delivery order.
   void handle(CapturedSample& sample);
 
-  // A mouse press seen by the click monitor at host time `t`, at `p` in capture pixels.
-  void appendClick(double t, Point p) { clicks_.push_back({t, p}); }
+  // A mouse press seen by the click monitor at host time `t`, at `p` in capture pixels. Ignored
+  // with the click indicator off.
+  void appendClick(double t, Point p);
 
   const Timeline& timeline() const { return timeline_; }
   const std::optional<ViewportTracker>& tracker() const { return tracker_; }
-  const std::vector<Click>& clicks() const { return clicks_; }
+  const std::vector<Click>& clicks() const { return clicks_.clicks(); }
+  ClickRings::RingCache ringCache() const { return clicks_.ringCache(); }
 
  private:
   // Cuts `viewport` (capture pixels) out of `image` and renders it at the output size into `out`.
@@ -73,7 +73,7 @@ class FramePipeline {
   std::optional<ViewportTracker> tracker_;
   WriterInput* input_ = nullptr;
   Timeline timeline_;
-  std::vector<Click> clicks_;
+  ClickRings clicks_;
 
   // A BGRA picture of the output size, for scaling when the viewport is not the output size.
   std::vector<std::uint8_t> scratch_;

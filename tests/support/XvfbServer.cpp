@@ -12,20 +12,26 @@
 
 namespace kestrova::testing {
 
-XvfbServer::XvfbServer(int width, int height) {
+XvfbServer::XvfbServer(int width, int height, const std::vector<std::string>& extraArgs) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+  // Built before forking: the child of a threaded process must not allocate.
+  std::vector<const char*> argv = {
+      "Xvfb",         "-displayfd", "3",          "-screen",         "0",
+      screen.c_str(), "-nolisten",  "tcp",        "-noreset",        "+extension",
+      "COMPOSITE",    "+extension", "DAMAGE",     "+extension",      "XFIXES",
+      "+extension",   "RANDR",      "+extension", "XInputExtension", "+extension",
+      "XTEST"};
+  for (const std::string& arg : extraArgs) argv.push_back(arg.c_str());
+  argv.push_back(nullptr);
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
     dup2(fds[1], 3);  // not close-on-exec once duplicated
     const int devnull = open("/dev/null", O_WRONLY);
     if (devnull >= 0) dup2(devnull, 2);
-    execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten", "tcp",
-           "-noreset", "+extension", "COMPOSITE", "+extension", "DAMAGE", "+extension", "XFIXES",
-           "+extension", "RANDR", "+extension", "XInputExtension", "+extension", "XTEST",
-           static_cast<char*>(nullptr));
+    execvp("Xvfb", const_cast<char* const*>(argv.data()));
     _exit(127);
   }
   close(fds[1]);

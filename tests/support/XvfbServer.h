@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace kestrova::testing {
 
@@ -10,9 +11,9 @@ namespace kestrova::testing {
 // one itself through -displayfd), killed when this object goes. One per test binary is plenty.
 class XvfbServer {
  public:
-  // Starts Xvfb with one screen of `width`×`height` at 24 bits; throws std::runtime_error on
-  // failure.
-  XvfbServer(int width, int height);
+  // Starts Xvfb with one screen of `width`×`height` at 24 bits, plus `extraArgs` (e.g.
+  // "-extension", "MIT-SHM" for a server without it); throws std::runtime_error on failure.
+  XvfbServer(int width, int height, const std::vector<std::string>& extraArgs = {});
   ~XvfbServer();
 
   XvfbServer(const XvfbServer&) = delete;

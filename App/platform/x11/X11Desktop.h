@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -39,8 +40,9 @@ inline RootRect rootRectFromDesktopFrame(const Rect& frame, double rootHeight) {
           round(frame.height())};
 }
 
-// The pointer position read from the X server on a connection of its own. Thread-safe: each call is
-// one round trip, serialised by XCB. When the server is gone it keeps answering the last position.
+// The pointer position read from the X server on a connection of its own. Thread-safe (the sample
+// queue and the click monitor share one): each call is one round trip, serialised by XCB. When the
+// server is gone it keeps answering the last position.
 class X11PointerSource final : public PointerSource {
  public:
   explicit X11PointerSource(const char* display = nullptr);
@@ -51,7 +53,9 @@ class X11PointerSource final : public PointerSource {
  private:
   std::unique_ptr<XcbConnection> conn_;
   std::uint16_t rootHeight_ = 0;
-  Point last_;
+  // The last root position, x in the high half and y in the low half (X11 root coordinates are
+  // 16-bit), so that concurrent callers never see half of one reply and half of another.
+  std::atomic<std::uint32_t> lastRoot_{0};
 };
 
 }  // namespace kestrova::x11

@@ -89,8 +89,12 @@ class FakePointer final : public PointerSource {
 
 class FakeClock final : public HostClock {
  public:
-  double now() const override { return time; }
+  double now() const override {
+    ++reads;
+    return time;
+  }
   double time = 0;
+  mutable int reads = 0;
 };
 
 }  // namespace kestrova::testing
