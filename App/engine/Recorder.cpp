@@ -1,0 +1,111 @@
+#include "Recorder.h"
+
+#include <future>
+#include <utility>
+
+#include "CaptureGeometry.h"
+#include "ClickHandler.h"
+#include "RecorderError.h"
+
+namespace kestrova {
+namespace {
+
+// Frames the capture may hand on before the pipeline has taken them; more are skipped there.
+constexpr int kCaptureQueueDepth = 6;
+
+}  // namespace
+
+std::shared_ptr<Recorder> Recorder::create(const RecorderConfig& config,
+                                           RecorderPlatform platform) {
+  return std::shared_ptr<Recorder>(new Recorder(config, std::move(platform)));
+}
+
+Recorder::Recorder(const RecorderConfig& config, RecorderPlatform platform)
+    : cfg_(config), platform_(std::move(platform)), queue_("kestrova.samples") {}
+
+Recorder::~Recorder() {
+  // Nothing may post to the queue once it starts draining.
+  clickMonitor_.reset();
+  if (stream_) stream_->stop();
+}
+
+void Recorder::setOnFailure(FailureHandler handler) {
+  onFailure_ = std::move(handler);
+}
+
+void Recorder::start() {
+  const std::vector<DisplayInfo> displays = platform_.displays->displays();
+  const DisplayInfo& display = chooseDisplay(displays, cfg_.displayID);
+
+  // When the configured display has gone, another one is recorded; the pointer and the capture
+  // size must then be those of the display actually captured.
+  RecorderConfig effective = cfg_;
+  if (display.id != cfg_.displayID) {
+    effective.screenFrame = display.frame;
+    effective.scale = display.scale;
+  }
+  const CaptureGeometry geometry = deriveCaptureGeometry(effective);
+
+  queue_.sync([&] {
+    pipeline_ = std::make_unique<FramePipeline>(effective, *platform_.pointer, *platform_.clock,
+                                                platform_.makeRing);
+    pipeline_->installTracker(ViewportTracker{geometry.capture, geometry.viewport, cfg_.smoothing,
+                                              cfg_.deadZone, 0, 0, false});
+  });
+
+  writer_ = platform_.makeWriter(cfg_);
+  queue_.sync([&] { pipeline_->setWriterInput(&writer_->input()); });
+
+  if (platform_.clickMonitor) {
+    clickMonitor_ = installClickMonitor(
+        cfg_.clickIndicator, *platform_.clickMonitor, std::weak_ptr<const void>(weak_from_this()),
+        ClickRoute{&queue_, pipeline_.get(), platform_.pointer.get(), platform_.clock.get(),
+                   effective.screenFrame, effective.scale});
+  }
+
+  stream_ = platform_.makeCaptureSource();
+  CaptureConfig capture{display, static_cast<int>(cfg_.fps), kCaptureQueueDepth};
+  stream_->start(
+      capture,
+      [this](std::shared_ptr<CapturedSample> sample) {
+        queue_.post([this, sample = std::move(sample)] { pipeline_->handle(*sample); });
+      },
+      [this](const PlatformError& error) {
+        if (onFailure_) onFailure_(std::make_exception_ptr(error));
+      });
+}
+
+void Recorder::setPaused(bool paused) {
+  queue_.post([this, paused] {
+    if (pipeline_) pipeline_->setPaused(paused);
+  });
+}
+
+std::filesystem::path Recorder::stop() {
+  clickMonitor_.reset();
+  if (stream_) {
+    stream_->stop();
+    stream_.reset();
+  }
+  if (!writer_) throw RecorderError::noFrames();
+
+  // After every frame already queued.
+  auto finished = std::make_shared<std::promise<FinishResult>>();
+  auto result = finished->get_future();
+  queue_.post([this, finished] {
+    const std::int64_t frames = pipeline_ ? pipeline_->timeline().framesWritten : 0;
+    if (pipeline_) pipeline_->setWriterInput(nullptr);
+    writer_->finish(frames, [finished](FinishResult r) { finished->set_value(std::move(r)); });
+  });
+  return result.get().value();
+}
+
+Timeline Recorder::timeline() {
+  Timeline t;
+  queue_.sync([&] {
+    if (pipeline_) t = pipeline_->timeline();
+  });
+  return t;
+}
+
+}  // namespace kestrova
