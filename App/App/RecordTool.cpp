@@ -60,14 +60,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   Prefs::registerDefaults();
 
-  RecorderConfig cfg;
-  const OutputSize size = Prefs::outputSize();
-  cfg.width = size.width;
-  cfg.height = size.height;
-  cfg.fps = Prefs::integer(Prefs::kFps) == 60 ? 60 : 30;
-  cfg.smoothing = Prefs::real(Prefs::kSmoothing);
-  cfg.deadZone = Prefs::real(Prefs::kDeadZone);
-  cfg.clickIndicator = Prefs::boolean(Prefs::kClicks);
+  RecorderConfig cfg = Prefs::recordingSettings();
   cfg.displayID = static_cast<std::uint32_t>(Prefs::integer(Prefs::kDisplayID));
   double seconds = 10;
   std::string output;

@@ -158,7 +158,6 @@ void AppController::startRecording() {
     return;
   }
 
-  const OutputSize size = Prefs::outputSize();
   const OutputFolder folder =
       resolveOutputFolder(Prefs::string(Prefs::kOutputPath), Prefs::defaultFolder());
   if (folder.path.isEmpty()) {
@@ -168,16 +167,10 @@ void AppController::startRecording() {
   const QString file =
       folder.path + QLatin1Char('/') + recordingFileName(QDateTime::currentDateTime());
 
-  RecorderConfig config;
+  RecorderConfig config = Prefs::recordingSettings();
   config.displayID = Prefs::displayID(screen_);
   config.screenFrame = desktopFrame(*screen_);
   config.scale = screen_->devicePixelRatio();
-  config.width = size.width;
-  config.height = size.height;
-  config.fps = Prefs::integer(Prefs::kFps) == 60 ? 60 : 30;
-  config.smoothing = Prefs::real(Prefs::kSmoothing);
-  config.deadZone = Prefs::real(Prefs::kDeadZone);
-  config.clickIndicator = Prefs::boolean(Prefs::kClicks);
   config.url = toPath(file);
 
   std::shared_ptr<RecordingEngine> engine;

@@ -114,6 +114,18 @@ void Prefs::remove(const char* key) {
   store().remove(QLatin1String(key));
 }
 
+RecorderConfig Prefs::recordingSettings() {
+  RecorderConfig config;
+  const OutputSize size = outputSize();
+  config.width = size.width;
+  config.height = size.height;
+  config.fps = integer(kFps) == 60 ? 60 : 30;
+  config.smoothing = real(kSmoothing);
+  config.deadZone = real(kDeadZone);
+  config.clickIndicator = boolean(kClicks);
+  return config;
+}
+
 OutputSize Prefs::outputSize() {
   const QString preset = string(kPreset).value_or(QStringLiteral("1080p"));
   if (preset == u"720p") return {1280, 720};

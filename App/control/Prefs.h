@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "RecorderConfig.h"
+
 class QScreen;
 
 namespace kestrova {
@@ -55,6 +57,10 @@ class Prefs {
   // The size handed to a recording: 1280×720 for "720p"; for "custom" customW×customH, each
   // clamped to 160...7680 and rounded down to even; 1920×1080 for everything else.
   static OutputSize outputSize();
+
+  // A recording's output size, rate, follow settings and click switch as the preferences have
+  // them (fps: 60 means 60, anything else 30). Display, geometry and file are the caller's.
+  static RecorderConfig recordingSettings();
 
   // A screen's display identifier: the RandR output id of its monitor's first output, matched by
   // name over Qt's X connection. 0 when there is none (another platform, or no match).
