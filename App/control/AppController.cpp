@@ -1,0 +1,432 @@
+#include "AppController.h"
+
+#include <QFile>
+#include <QGuiApplication>
+
+#include <atomic>
+#include <system_error>
+
+#include "DesktopServices.h"
+#include "HotKeys.h"
+#include "MainThreadPoster.h"
+#include "OutputFiles.h"
+#include "Prefs.h"
+#include "RecorderError.h"
+#include "RecordingViews.h"
+#include "SerialQueue.h"
+#include "X11Desktop.h"
+#include "X11Screens.h"
+
+namespace kestrova {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kCountdownStep = 1s;
+constexpr auto kTickInterval = 100ms;
+constexpr int kCountdownFrom = 3;
+
+QString describe(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return QString::fromUtf8(e.what());
+  } catch (...) {
+    return QStringLiteral("The recording failed for an unknown reason.");
+  }
+}
+
+std::filesystem::path toPath(const QString& path) {
+  return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
+QString fromPath(const std::filesystem::path& path) {
+  return QFile::decodeName(path.c_str());
+}
+
+// The screen's frame in desktop points, y up from the bottom of the X root window.
+Rect desktopFrame(const QScreen& screen) {
+  const QRect g = screen.geometry();
+  const double rootHeight = x11::rootHeight() ? *x11::rootHeight() / screen.devicePixelRatio()
+                                              : screen.virtualGeometry().bottom() + 1.0;
+  return x11::desktopFrameFromX11(g.x(), g.y(), g.width(), g.height(), rootHeight);
+}
+
+void removeQuietly(const std::filesystem::path& path) {
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+}
+
+}  // namespace
+
+// An engine between the end of the countdown and the answer of its start().
+struct AppController::Attempt {
+  std::uint64_t id = 0;
+  std::shared_ptr<RecordingEngine> engine;
+  std::filesystem::path file;
+  // Set on the main thread when the user cancels (or the controller goes); read by the worker.
+  std::atomic<bool> cancelled{false};
+  // Worker only, read by the main thread after its answer or after the join: the worker stopped
+  // the engine itself (a failed or cancelled start).
+  bool wound = false;
+  // Main thread only: a failure the engine reported before its start() answered.
+  std::optional<QString> failure;
+};
+
+AppController::AppController(RecordingEngineFactory makeEngine,
+                             std::unique_ptr<DesktopServices> services,
+                             std::unique_ptr<Clock> clock, QObject* parent)
+    : QObject(parent),
+      makeEngine_(std::move(makeEngine)),
+      services_(std::move(services)),
+      clock_(std::move(clock)),
+      noViews_(std::make_unique<NoRecordingViews>()),
+      views_(noViews_.get()),
+      hasPermission_(services_->preflightScreenCapture()),
+      segmentStart_(clock_->now()),
+      poster_(MainThreadPoster::create()),
+      engineQueue_(std::make_unique<SerialQueue>("kestrova.engine")) {}
+
+AppController::~AppController() {
+  poster_->close();  // nothing that was posted for this object runs any more
+  ticker_.reset();
+  countdown_.reset();
+  if (attempt_) attempt_->cancelled = true;  // its worker stops it
+  if (engine_) {
+    // The program is going while it records: keep the footage.
+    engineQueue_->post([engine = std::move(engine_)] {
+      try {
+        engine->stop();
+      } catch (...) {
+      }
+    });
+  }
+  engineQueue_.reset();  // runs what is posted, then joins
+  if (attempt_ && !attempt_->wound) {
+    // The start succeeded just after the worker looked at the cancellation.
+    try {
+      attempt_->engine->stop();
+    } catch (...) {
+    }
+    removeQuietly(attempt_->file);
+  }
+}
+
+void AppController::setViews(RecordingViews* views) {
+  views_ = views ? views : noViews_.get();
+}
+
+void AppController::begin() {
+  setHasPermission(services_->preflightScreenCapture());
+  if (!hasPermission_) {
+    requestPermission();
+    return;
+  }
+  // A file still being finished would otherwise restore the main window in the middle of the new
+  // countdown and set its own outcome over the new recording's.
+  if (!state_.isIdle() || isFinishing()) return;
+
+  setMessage({});
+  setLastSaved({});
+  QScreen* screen = screenForRecording();
+  if (!screen) {
+    fail(QString::fromUtf8(RecorderError::noDisplay().what()));
+    return;
+  }
+  screen_ = screen;
+  setState(RecordingState::countdown(kCountdownFrom));
+  views_->hideMainWindow();
+  views_->showCountdownPanel(screen);
+  countdownLeft_ = kCountdownFrom;
+  countdown_ =
+      clock_->schedule(kCountdownStep, Clock::Repeat::every, [this] { countdownSecondElapsed(); });
+}
+
+void AppController::countdownSecondElapsed() {
+  if (--countdownLeft_ > 0) {
+    setState(RecordingState::countdown(countdownLeft_));
+    return;
+  }
+  countdown_.reset();
+  startRecording();
+}
+
+void AppController::startRecording() {
+  views_->removeCountdownPanel();
+  if (!screen_) {  // unplugged during the countdown
+    fail(QString::fromUtf8(RecorderError::noDisplay().what()));
+    return;
+  }
+
+  const OutputSize size = Prefs::outputSize();
+  const OutputFolder folder =
+      resolveOutputFolder(Prefs::string(Prefs::kOutputPath), Prefs::defaultFolder());
+  if (folder.path.isEmpty()) {
+    fail(folder.error);
+    return;
+  }
+  const QString file =
+      folder.path + QLatin1Char('/') + recordingFileName(QDateTime::currentDateTime());
+
+  RecorderConfig config;
+  config.displayID = Prefs::displayID(screen_);
+  config.screenFrame = desktopFrame(*screen_);
+  config.scale = screen_->devicePixelRatio();
+  config.width = size.width;
+  config.height = size.height;
+  config.fps = Prefs::integer(Prefs::kFps) == 60 ? 60 : 30;
+  config.smoothing = Prefs::real(Prefs::kSmoothing);
+  config.deadZone = Prefs::real(Prefs::kDeadZone);
+  config.clickIndicator = Prefs::boolean(Prefs::kClicks);
+  config.url = toPath(file);
+
+  std::shared_ptr<RecordingEngine> engine;
+  try {
+    engine = makeEngine_(config);
+  } catch (...) {
+    fail(describe(std::current_exception()));
+    return;
+  }
+
+  const std::uint64_t id = nextId_++;
+  engine->setOnFailure([poster = poster_, id, this](std::exception_ptr error) {
+    poster->post([this, id, error] { engineFailed(id, describe(error)); });
+  });
+
+  auto attempt = std::make_shared<Attempt>();
+  attempt->id = id;
+  attempt->engine = std::move(engine);
+  attempt->file = config.url;
+  attempt_ = attempt;
+
+  engineQueue_->post([attempt, poster = poster_, this] {
+    std::exception_ptr error;
+    try {
+      attempt->engine->start();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    if (error || attempt->cancelled) {
+      // A half-started engine holds the display and a file: stop it before anything else.
+      try {
+        attempt->engine->stop();
+      } catch (...) {
+      }
+      if (attempt->cancelled) removeQuietly(attempt->file);
+      attempt->wound = true;
+    }
+    poster->post([this, id = attempt->id, error] { startFinished(id, error); });
+  });
+}
+
+void AppController::startFinished(std::uint64_t id, std::exception_ptr error) {
+  if (!attempt_ || attempt_->id != id) return;
+  const std::shared_ptr<Attempt> attempt = std::move(attempt_);
+
+  if (attempt->cancelled) {
+    if (attempt->wound) {
+      changeFinishing(-1);
+      return;
+    }
+    // Cancelled after the worker looked: wind it down now; finishing stays counted until then.
+    engineQueue_->post([attempt, poster = poster_, this] {
+      try {
+        attempt->engine->stop();
+      } catch (...) {
+      }
+      removeQuietly(attempt->file);
+      poster->post([this] { changeFinishing(-1); });
+    });
+    return;
+  }
+  if (error) {
+    fail(describe(error));
+    return;
+  }
+
+  engine_ = attempt->engine;
+  engineId_ = id;
+  accumulated_ = 0;
+  setElapsed(0);
+  segmentStart_ = clock_->now();
+  setState(RecordingState::recording());
+  startTimer();
+  views_->showToolbarPanel(screen_ ? screen_.data() : QGuiApplication::primaryScreen());
+
+  if (attempt->failure) engineFailed(id, *attempt->failure);
+}
+
+void AppController::engineFailed(std::uint64_t id, const QString& message) {
+  if (attempt_ && attempt_->id == id) {
+    if (!attempt_->failure) attempt_->failure = message;
+    return;
+  }
+  if (!engine_ || engineId_ != id) return;  // already being finished; its stop() answers
+
+  // The recording so far is kept: finish the file, then tell what went wrong.
+  std::shared_ptr<RecordingEngine> engine = std::move(engine_);
+  ticker_.reset();
+  views_->removeToolbarPanel();
+  views_->removeCountdownPanel();
+  setState(RecordingState::idle());
+  finishInBackground(std::move(engine), message);
+}
+
+void AppController::finishInBackground(std::shared_ptr<RecordingEngine> engine,
+                                       std::optional<QString> failure) {
+  changeFinishing(+1);
+  engineQueue_->post([engine = std::move(engine), failure, poster = poster_, this] {
+    std::filesystem::path saved;
+    std::exception_ptr error;
+    try {
+      saved = engine->stop();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    poster->post([this, saved, error, failure] {
+      changeFinishing(-1);
+      if (!error) {
+        setLastSaved(fromPath(saved));
+        if (!failure) services_->playCompletionSound();
+      }
+      if (failure)
+        setMessage(*failure);
+      else if (error)
+        setMessage(describe(error));
+      views_->restoreMainWindow();
+    });
+  });
+}
+
+void AppController::cancelCountdown() {
+  // Only a countdown can be cancelled: anything else would hide a running recording.
+  if (!state_.isCountdown()) return;
+  countdown_.reset();
+  views_->removeCountdownPanel();
+  if (attempt_ && !attempt_->cancelled.exchange(true)) changeFinishing(+1);
+  setState(RecordingState::idle());
+  views_->restoreMainWindow();
+}
+
+void AppController::togglePause() {
+  if (state_ == RecordingState::paused()) {
+    segmentStart_ = clock_->now();
+    if (engine_) engine_->setPaused(false);
+    setState(RecordingState::recording());
+  } else if (state_ == RecordingState::recording()) {
+    accumulated_ += std::chrono::duration<double>(clock_->now() - segmentStart_).count();
+    if (engine_) engine_->setPaused(true);
+    setState(RecordingState::paused());
+  }
+}
+
+void AppController::stop() {
+  if (!state_.isActive() || !engine_) return;
+  std::shared_ptr<RecordingEngine> engine = std::move(engine_);
+  ticker_.reset();
+  views_->removeToolbarPanel();
+  setState(RecordingState::idle());
+  finishInBackground(std::move(engine), std::nullopt);
+}
+
+void AppController::startOrStop() {
+  if (state_.isCountdown())
+    cancelCountdown();
+  else if (state_.isActive())
+    stop();
+  else
+    begin();
+}
+
+void AppController::fail(const QString& message) {
+  ticker_.reset();
+  countdown_.reset();
+  views_->removeToolbarPanel();
+  views_->removeCountdownPanel();
+  setState(RecordingState::idle());
+  setMessage(message);
+  views_->restoreMainWindow();
+}
+
+void AppController::startTimer() {
+  ticker_ = clock_->schedule(kTickInterval, Clock::Repeat::every, [this] { tick(); });
+}
+
+void AppController::tick() {
+  if (state_ != RecordingState::recording()) return;
+  setElapsed(accumulated_ + std::chrono::duration<double>(clock_->now() - segmentStart_).count());
+}
+
+void AppController::requestPermission() {
+  if (!requestedOnce_) {
+    requestedOnce_ = true;
+    setHasPermission(services_->requestScreenCapture());
+    if (hasPermission_) return;  // the user starts again by hand
+  }
+  openSettings();
+}
+
+void AppController::refreshPermission() {
+  setHasPermission(services_->preflightScreenCapture());
+}
+
+void AppController::setupHotKeys() {
+  HotKeys& keys = HotKeys::shared();
+  const QPointer<AppController> self(this);
+  keys.registerKey(HotKeys::kStartStopId, HotKeys::kStartStopKey, [self] {
+    if (self) self->startOrStop();
+  });
+  keys.registerKey(HotKeys::kPauseId, HotKeys::kPauseKey, [self] {
+    if (self) self->togglePause();
+  });
+}
+
+void AppController::reveal() {
+  if (!lastSaved_.isNull()) services_->revealInFileManager(toPath(lastSaved_));
+}
+
+void AppController::openSettings() {
+  services_->openScreenCaptureSettings();
+}
+
+void AppController::chooseFolder() {
+  if (const auto folder = services_->chooseFolder()) Prefs::set(Prefs::kOutputPath, *folder);
+}
+
+void AppController::setState(RecordingState state) {
+  if (state_ == state) return;
+  state_ = state;
+  emit stateChanged(state_);
+}
+
+void AppController::setElapsed(double seconds) {
+  if (elapsed_ == seconds) return;
+  elapsed_ = seconds;
+  emit elapsedChanged(elapsed_);
+}
+
+void AppController::setLastSaved(const QString& path) {
+  if (lastSaved_ == path && lastSaved_.isNull() == path.isNull()) return;
+  lastSaved_ = path;
+  emit lastSavedChanged(lastSaved_);
+}
+
+void AppController::setMessage(const QString& message) {
+  if (message_ == message && message_.isNull() == message.isNull()) return;
+  message_ = message;
+  emit messageChanged(message_);
+}
+
+void AppController::setHasPermission(bool granted) {
+  if (hasPermission_ == granted) return;
+  hasPermission_ = granted;
+  emit hasPermissionChanged(granted);
+}
+
+void AppController::changeFinishing(int delta) {
+  const bool was = isFinishing();
+  finishing_ += delta;
+  if (was != isFinishing()) emit finishingChanged(isFinishing());
+}
+
+}  // namespace kestrova

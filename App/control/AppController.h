@@ -1,0 +1,145 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QScreen>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "Clock.h"
+#include "RecordingEngine.h"
+#include "RecordingState.h"
+
+namespace kestrova {
+
+class DesktopServices;
+class MainThreadPoster;
+class RecordingViews;
+class SerialQueue;
+
+// Owns a recording from the request to record until the file is finished: the permission check,
+// the 3-2-1 countdown, the engine, the elapsed-time clock across pauses, the panels and the main
+// window around the recording, and one message for every failure. The views observe its
+// properties and call its operations; nothing else starts or stops a recording.
+//
+// One instance for the program, made on the main thread; every method, property and signal
+// belongs to the main thread. The engine's blocking start() and stop() run on a worker thread of
+// the controller's own; their outcomes, and the engine's failure callback, come back to the main
+// thread and are dropped if the controller is gone by then. Destroying the controller finishes a
+// running recording's file first.
+class AppController final : public QObject {
+  Q_OBJECT
+  Q_PROPERTY(kestrova::RecordingState state READ state NOTIFY stateChanged)
+  Q_PROPERTY(double elapsed READ elapsed NOTIFY elapsedChanged)
+  Q_PROPERTY(QString lastSaved READ lastSaved NOTIFY lastSavedChanged)
+  Q_PROPERTY(QString message READ message NOTIFY messageChanged)
+  Q_PROPERTY(bool hasPermission READ hasPermission NOTIFY hasPermissionChanged)
+  Q_PROPERTY(bool finishing READ isFinishing NOTIFY finishingChanged)
+
+ public:
+  // `makeEngine` builds the engine of each recording; `clock` drives the countdown and the ticker.
+  AppController(RecordingEngineFactory makeEngine, std::unique_ptr<DesktopServices> services,
+                std::unique_ptr<Clock> clock = std::make_unique<QtClock>(),
+                QObject* parent = nullptr);
+  ~AppController() override;
+
+  // The user interface's panels and main window; until set, those steps do nothing. Not owned;
+  // must outlive the controller or be replaced first.
+  void setViews(RecordingViews* views);
+
+  RecordingState state() const { return state_; }
+  // Recorded seconds, pauses excluded; updated every 0.1 s while recording.
+  double elapsed() const { return elapsed_; }
+  // The file of the last recording, or a null string.
+  QString lastSaved() const { return lastSaved_; }
+  // The last failure, for the user, or a null string (an empty one is still a message).
+  QString message() const { return message_; }
+  bool hasPermission() const { return hasPermission_; }
+  // An earlier recording's file is still being finished (or a cancelled start wound down); no
+  // new recording can begin until it is done.
+  bool isFinishing() const { return finishing_ > 0; }
+
+  // Checks the permission and, when idle, starts the countdown on the screen to record.
+  void begin();
+  // Ends the countdown, or a start of the engine in progress, and brings the main window back.
+  void cancelCountdown();
+  // Pauses a recording or resumes a paused one.
+  void togglePause();
+  // Ends the recording at once; the file is finished in the background.
+  void stop();
+  // The Ctrl+Alt+R / first menu item rule: cancel a countdown, stop a recording, else begin.
+  void startOrStop();
+
+  // Registers Ctrl+Alt+R (startOrStop) and Ctrl+Alt+P (togglePause) with HotKeys::shared().
+  void setupHotKeys();
+  // Shows the last saved file in the file manager.
+  void reveal();
+  // Opens the system's screen-capture settings, where they exist.
+  void openSettings();
+  // Asks for the output folder and stores it in "outputPath".
+  void chooseFolder();
+  // Re-reads the permission without asking (the onboarding view calls it).
+  void refreshPermission();
+
+ signals:
+  void stateChanged(kestrova::RecordingState state);
+  void elapsedChanged(double seconds);
+  void lastSavedChanged(const QString& path);
+  void messageChanged(const QString& message);
+  void hasPermissionChanged(bool granted);
+  void finishingChanged(bool finishing);
+
+ private:
+  struct Attempt;
+
+  void countdownSecondElapsed();
+  void startRecording();
+  void startFinished(std::uint64_t id, std::exception_ptr error);
+  void engineFailed(std::uint64_t id, const QString& message);
+  void finishInBackground(std::shared_ptr<RecordingEngine> engine, std::optional<QString> failure);
+  void fail(const QString& message);
+  void startTimer();
+  void tick();
+  void requestPermission();
+
+  void setState(RecordingState state);
+  void setElapsed(double seconds);
+  void setLastSaved(const QString& path);
+  void setMessage(const QString& message);
+  void setHasPermission(bool granted);
+  void changeFinishing(int delta);
+
+  const RecordingEngineFactory makeEngine_;
+  const std::unique_ptr<DesktopServices> services_;
+  const std::unique_ptr<Clock> clock_;
+  const std::unique_ptr<RecordingViews> noViews_;
+  RecordingViews* views_;
+
+  RecordingState state_;
+  double elapsed_ = 0;
+  QString lastSaved_;
+  QString message_;
+  bool hasPermission_ = false;
+  bool requestedOnce_ = false;
+
+  QPointer<QScreen> screen_;  // chosen at begin, for the countdown, the recording and the toolbar
+  std::unique_ptr<ScheduledJob> countdown_;
+  int countdownLeft_ = 0;  // seconds still to count
+  std::unique_ptr<ScheduledJob> ticker_;
+  Clock::TimePoint segmentStart_;
+  double accumulated_ = 0;  // seconds of the segments that ended at a pause
+
+  std::uint64_t nextId_ = 1;
+  std::shared_ptr<Attempt> attempt_;         // an engine whose start has not answered yet
+  std::shared_ptr<RecordingEngine> engine_;  // the engine that records now
+  std::uint64_t engineId_ = 0;
+  int finishing_ = 0;  // engines being stopped in the background
+
+  std::shared_ptr<MainThreadPoster> poster_;
+  std::unique_ptr<SerialQueue> engineQueue_;  // last: its tasks post through poster_
+};
+
+}  // namespace kestrova

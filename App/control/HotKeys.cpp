@@ -1,0 +1,138 @@
+#include "HotKeys.h"
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMetaObject>
+
+#include <array>
+#include <memory>
+
+#include "Xcb.h"
+
+namespace kestrova {
+namespace {
+
+constexpr std::uint32_t kNumLockKeysym = 0xff7f;
+
+xcb_connection_t* qtConnection() {
+  auto* app = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  return app ? app->connection() : nullptr;
+}
+
+xcb_window_t rootOf(xcb_connection_t* c) {
+  return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+}
+
+struct KeySymbolsDeleter {
+  void operator()(xcb_key_symbols_t* s) const { xcb_key_symbols_free(s); }
+};
+using KeySymbols = std::unique_ptr<xcb_key_symbols_t, KeySymbolsDeleter>;
+
+// The first keycode that produces `keysym`, or 0.
+std::uint8_t keycodeOf(xcb_key_symbols_t* symbols, std::uint32_t keysym) {
+  std::unique_ptr<xcb_keycode_t, x11::FreeDeleter> codes(
+      xcb_key_symbols_get_keycode(symbols, keysym));
+  return codes ? codes.get()[0] : 0;
+}
+
+// The modifier bit that Num Lock sets (Mod2 on nearly every keymap).
+std::uint16_t numLockMask(xcb_connection_t* c, std::uint8_t numLockKeycode) {
+  x11::XcbReply<xcb_get_modifier_mapping_reply_t> map(
+      xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr));
+  if (!map || numLockKeycode == 0) return XCB_MOD_MASK_2;
+  const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(map.get());
+  const int perModifier = map->keycodes_per_modifier;
+  for (int mod = 0; mod < 8; ++mod)
+    for (int k = 0; k < perModifier; ++k)
+      if (codes[mod * perModifier + k] == numLockKeycode) return std::uint16_t(1u << mod);
+  return XCB_MOD_MASK_2;
+}
+
+// The lock states a grab must also cover, since X matches modifiers exactly: none, Caps Lock,
+// Num Lock, both.
+std::array<std::uint16_t, 4> lockVariants(std::uint16_t locks) {
+  const auto numLock = static_cast<std::uint16_t>(locks & ~XCB_MOD_MASK_LOCK);
+  return {0, XCB_MOD_MASK_LOCK, numLock, static_cast<std::uint16_t>(numLock | XCB_MOD_MASK_LOCK)};
+}
+
+}  // namespace
+
+HotKeys& HotKeys::shared() {
+  static HotKeys keys;
+  return keys;
+}
+
+HotKeys::~HotKeys() {
+  if (!installed_ || !QCoreApplication::instance()) return;
+  QCoreApplication::instance()->removeNativeEventFilter(this);
+  if (xcb_connection_t* c = qtConnection()) {
+    for (const Grab& g : grabs_) {
+      if (!g.grabbed) continue;
+      for (std::uint16_t variant : lockVariants(ignoredModifiers_))
+        xcb_ungrab_key(c, g.keycode, rootOf(c), g.modifiers | variant);
+    }
+    xcb_flush(c);
+  }
+}
+
+void HotKeys::registerKey(std::uint32_t id, Key key, std::function<void()> action) {
+  if (!installed_ && QCoreApplication::instance()) {
+    installed_ = true;  // before trying, so a failure is not retried
+    QCoreApplication::instance()->installNativeEventFilter(this);
+  }
+  actions_[id] = std::move(action);
+
+  xcb_connection_t* c = qtConnection();
+  if (!c) return;
+  const KeySymbols symbols(xcb_key_symbols_alloc(c));
+  if (!symbols) return;
+  Grab grab{id, keycodeOf(symbols.get(), key.keysym), key.modifiers, false};
+  if (grab.keycode == 0) return;
+  ignoredModifiers_ = XCB_MOD_MASK_LOCK | numLockMask(c, keycodeOf(symbols.get(), kNumLockKeysym));
+
+  const xcb_window_t root = rootOf(c);
+  std::vector<xcb_void_cookie_t> cookies;
+  for (std::uint16_t variant : lockVariants(ignoredModifiers_)) {
+    cookies.push_back(xcb_grab_key_checked(c, 1, root, key.modifiers | variant, grab.keycode,
+                                           XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+  }
+  grab.grabbed = true;
+  for (const xcb_void_cookie_t& cookie : cookies) {
+    // BadAccess: another program holds this combination. It stays unavailable, silently.
+    if (x11::XcbReply<xcb_generic_error_t> error{xcb_request_check(c, cookie)})
+      grab.grabbed = false;
+  }
+  grabs_.push_back(grab);
+}
+
+bool HotKeys::isGrabbed(std::uint32_t id) const {
+  for (const Grab& g : grabs_)
+    if (g.id == id) return g.grabbed;
+  return false;
+}
+
+bool HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+  if (eventType != "xcb_generic_event_t") return false;
+  const auto* event = static_cast<const xcb_generic_event_t*>(message);
+  const std::uint8_t type = event->response_type & 0x7f;
+  if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE) return false;
+  const auto* key = reinterpret_cast<const xcb_key_press_event_t*>(event);
+  const std::uint16_t modifiers = key->state & ~ignoredModifiers_ & 0xff;
+
+  for (const Grab& g : grabs_) {
+    if (g.keycode != key->detail || g.modifiers != modifiers) continue;
+    if (type == XCB_KEY_PRESS) {
+      const auto it = actions_.find(g.id);
+      if (it != actions_.end() && it->second) {
+        // Later, outside this event's handling: an action may open a modal dialog.
+        QMetaObject::invokeMethod(QCoreApplication::instance(), it->second, Qt::QueuedConnection);
+      }
+    }
+    return true;  // ours: nobody else sees the press or its release
+  }
+  return false;
+}
+
+}  // namespace kestrova

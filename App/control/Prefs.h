@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+class QScreen;
+
+namespace kestrova {
+
+// The output video size in pixels.
+struct OutputSize {
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  friend bool operator==(const OutputSize&, const OutputSize&) = default;
+};
+
+// The user's settings: nine keys in $XDG_CONFIG_HOME/Kestrova/Kestrova.conf (INI), read
+// through a layer of registered defaults that answers for keys the user never set. A stored value
+// of the wrong type (a word where a number belongs, after editing the file by hand) reads as the
+// registered default.
+//
+// Main thread only. Reads see writes at once.
+class Prefs {
+ public:
+  static constexpr const char* kPreset = "preset";          // "720p", "1080p" or "custom"
+  static constexpr const char* kCustomWidth = "customW";    // pixels, for "custom"
+  static constexpr const char* kCustomHeight = "customH";   // pixels, for "custom"
+  static constexpr const char* kFps = "fps";                // 60 means 60, anything else 30
+  static constexpr const char* kSmoothing = "smoothing";    // see ViewportTracker
+  static constexpr const char* kDeadZone = "deadZone";      // see ViewportTracker
+  static constexpr const char* kClicks = "clicks";          // draw click rings
+  static constexpr const char* kOutputPath = "outputPath";  // folder of the recordings
+  static constexpr const char* kDisplayID = "displayID";    // RandR output id; 0: main display
+
+  // Registers the defaults of all nine keys (outputPath: defaultFolder() now). Not written to
+  // disk. Call once at launch, before anything reads a preference.
+  static void registerDefaults();
+
+  // The XDG Videos folder, else the home folder. Neither created nor checked.
+  static QString defaultFolder();
+
+  // Typed reads: the stored value, else the registered default, else nullopt / 0 / 0.0 / false.
+  static std::optional<QString> string(const char* key);
+  static std::int64_t integer(const char* key);
+  static double real(const char* key);  // finite
+  static bool boolean(const char* key);
+
+  static void set(const char* key, const QVariant& value);
+  static void remove(const char* key);
+
+  // The size handed to a recording: 1280×720 for "720p"; for "custom" customW×customH, each
+  // clamped to 160...7680 and rounded down to even; 1920×1080 for everything else.
+  static OutputSize outputSize();
+
+  // A screen's display identifier: the RandR output id of its monitor's first output, matched by
+  // name over Qt's X connection. 0 when there is none (another platform, or no match).
+  static std::uint32_t displayID(const QScreen* screen);
+
+ private:
+  static std::optional<QVariant> lookUp(const char* key);
+};
+
+// Of the screens with display identifiers `ids` (in the system's order), the index of the one to
+// record for the preference `wanted`: the first whose id equals it. nullopt means the main screen:
+// `wanted` is 0, or nothing matched. An id of 0 (unknown) never matches.
+std::optional<std::size_t> pickScreen(std::int64_t wanted, const std::vector<std::uint32_t>& ids);
+
+// The screen to record, from the "displayID" preference: a matching screen, else the primary one,
+// else the first. nullptr when no screen is connected at all.
+QScreen* screenForRecording();
+
+}  // namespace kestrova

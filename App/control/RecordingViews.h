@@ -1,0 +1,43 @@
+#pragma once
+
+class QScreen;
+
+namespace kestrova {
+
+// The windows the controller shows and hides around a recording. The user interface implements it;
+// until it is set, NoRecordingViews leaves every step out.
+//
+// Called on the main thread only, by the controller alone. The implementation owns the panels it
+// makes; "remove" of a panel that is not shown does nothing. A panel's content observes the
+// controller (state, elapsed time) itself; the controller reads nothing back.
+class RecordingViews {
+ public:
+  virtual ~RecordingViews() = default;
+
+  // The 3-2-1 panel: 200×200 points at the centre of `screen`'s available area, click-through,
+  // in front without activating the program.
+  virtual void showCountdownPanel(QScreen* screen) = 0;
+  virtual void removeCountdownPanel() = 0;
+
+  // The recording toolbar: 232×48 points, centred 28 points above the bottom of `screen`'s
+  // available area, interactive, in front without activating the program.
+  virtual void showToolbarPanel(QScreen* screen) = 0;
+  virtual void removeToolbarPanel() = 0;
+
+  // Makes the main window invisible and click-through for the recording (it must never reach the
+  // video) and brings it back afterwards: activated, visible, focused, in front.
+  virtual void hideMainWindow() = 0;
+  virtual void restoreMainWindow() = 0;
+};
+
+class NoRecordingViews final : public RecordingViews {
+ public:
+  void showCountdownPanel(QScreen*) override {}
+  void removeCountdownPanel() override {}
+  void showToolbarPanel(QScreen*) override {}
+  void removeToolbarPanel() override {}
+  void hideMainWindow() override {}
+  void restoreMainWindow() override {}
+};
+
+}  // namespace kestrova

@@ -1,0 +1,161 @@
+#include "HotKeys.h"
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+#include <xcb/xtest.h>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest/QTest>
+
+#include <memory>
+
+#include "LinuxDesktopServices.h"
+#include "Prefs.h"
+#include "Xcb.h"
+#include "support/XvfbServer.h"
+
+namespace kestrova {
+namespace {
+
+constexpr std::uint32_t kControlL = 0xffe3, kAltL = 0xffe9, kNumLock = 0xff7f, kCapsLock = 0xffe5,
+                        kR = 0x72, kP = 0x70;
+
+// Qt on a private X server, and a second client that types on it with XTEST.
+class OnXvfb : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    xvfb_ = new testing::XvfbServer(1024, 768);
+    xvfb_->exportDisplay();
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    static int argc = 1;
+    static char name[] = "control_x11_tests";
+    static char* argv[] = {name, nullptr};
+    app_ = new QGuiApplication(argc, argv);
+    typist_ = new x11::XcbConnection(xvfb_->display().c_str());
+  }
+  static void TearDownTestSuite() {
+    delete typist_;
+    delete app_;
+    delete xvfb_;
+  }
+
+  static std::uint8_t keycode(std::uint32_t keysym) {
+    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(typist_->get());
+    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, keysym);
+    const std::uint8_t code = codes ? codes[0] : 0;
+    free(codes);
+    xcb_key_symbols_free(symbols);
+    return code;
+  }
+
+  // Presses the keys in order and releases them in reverse, as fingers do.
+  static void type(std::initializer_list<std::uint32_t> keysyms) {
+    xcb_connection_t* c = typist_->get();
+    for (std::uint32_t k : keysyms)
+      xcb_test_fake_input(c, XCB_KEY_PRESS, keycode(k), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    for (auto it = std::rbegin(keysyms); it != std::rend(keysyms); ++it)
+      xcb_test_fake_input(c, XCB_KEY_RELEASE, keycode(*it), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // all sent
+  }
+
+  static std::uint16_t modifierState() {
+    xcb_connection_t* c = typist_->get();
+    x11::XcbReply<xcb_query_pointer_reply_t> reply(
+        xcb_query_pointer_reply(c, xcb_query_pointer(c, typist_->root()), nullptr));
+    return reply ? reply->mask : 0;
+  }
+
+  static inline testing::XvfbServer* xvfb_ = nullptr;
+  static inline QGuiApplication* app_ = nullptr;
+  static inline x11::XcbConnection* typist_ = nullptr;
+};
+
+TEST_F(OnXvfb, CtrlAltRRunsItsActionOnTheMainThreadWithTheLocksOnOrOff) {
+  HotKeys keys;
+  int runs = 0;
+  int pauses = 0;
+  bool onMainThread = true;
+  keys.registerKey(HotKeys::kStartStopId, HotKeys::kStartStopKey, [&] {
+    ++runs;
+    onMainThread = onMainThread && QThread::currentThread() == app_->thread();
+  });
+  keys.registerKey(HotKeys::kPauseId, HotKeys::kPauseKey, [&] { ++pauses; });
+  ASSERT_TRUE(keys.isGrabbed(HotKeys::kStartStopId));
+
+  type({kControlL, kAltL, kR});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return runs == 1; }, 5000));
+
+  // A plain R or Ctrl+R is not the hot key; the next Ctrl+Alt+R shows they were seen and passed.
+  type({kR});
+  type({kControlL, kR});
+  type({kControlL, kAltL, kR});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return runs == 2; }, 5000));
+
+  struct Lock {
+    const char* name;
+    std::uint32_t keysym;
+  };
+  for (const Lock lock : {Lock{"Num Lock", kNumLock}, Lock{"Caps Lock", kCapsLock}}) {
+    SCOPED_TRACE(lock.name);
+    const int before = runs;
+    type({lock.keysym});  // on
+    ASSERT_NE(modifierState() & (XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2), 0);
+    type({kControlL, kAltL, kR});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return runs == before + 1; }, 5000));
+    type({lock.keysym});  // off again
+  }
+  EXPECT_EQ(modifierState() & (XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2), 0);
+
+  type({kControlL, kAltL, kP});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return pauses == 1; }, 5000));
+  EXPECT_EQ(runs, 4);
+  EXPECT_TRUE(onMainThread);
+}
+
+TEST_F(OnXvfb, AKeyHeldByAnotherProgramIsSilentlyUnavailable) {
+  xcb_connection_t* other = typist_->get();
+  const std::uint8_t p = keycode(kP);
+  ASSERT_EQ(xcb_request_check(
+                other, xcb_grab_key_checked(other, 1, typist_->root(), HotKeys::kPauseKey.modifiers,
+                                            p, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)),
+            nullptr);
+  {
+    HotKeys keys;
+    keys.registerKey(HotKeys::kPauseId, HotKeys::kPauseKey, [] {});
+    EXPECT_FALSE(keys.isGrabbed(HotKeys::kPauseId));
+  }
+  xcb_ungrab_key(other, p, typist_->root(), HotKeys::kPauseKey.modifiers);
+  xcb_flush(other);
+}
+
+TEST_F(OnXvfb, ScreensHaveTheirRandROutputAsDisplayIdentifier) {
+  QTemporaryDir settings;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+  Prefs::registerDefaults();
+
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const std::uint32_t id = Prefs::displayID(screen);
+  EXPECT_NE(id, 0u) << screen->name().toStdString();
+  Prefs::set(Prefs::kDisplayID, qint64(id));
+  EXPECT_EQ(screenForRecording(), screen);
+  Prefs::set(Prefs::kDisplayID, qint64(id) + 1000);
+  EXPECT_EQ(screenForRecording(), screen);
+}
+
+TEST_F(OnXvfb, AnX11DisplayWithSharedMemoryMayBeCaptured) {
+  qunsetenv("WAYLAND_DISPLAY");
+  qputenv("XDG_SESSION_TYPE", "x11");
+  LinuxDesktopServices services;
+  EXPECT_TRUE(services.preflightScreenCapture());
+  EXPECT_TRUE(services.requestScreenCapture());
+  qputenv("XDG_SESSION_TYPE", "wayland");
+  EXPECT_FALSE(services.preflightScreenCapture());
+  qunsetenv("XDG_SESSION_TYPE");
+}
+
+}  // namespace
+}  // namespace kestrova

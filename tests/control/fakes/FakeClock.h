@@ -1,0 +1,78 @@
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <memory>
+
+#include "Clock.h"
+
+namespace kestrova::testing {
+
+// A clock that only moves when a test advances it, running the jobs that fall due on the way in
+// time order. Main thread only.
+class FakeMainClock final : public Clock {
+ public:
+  TimePoint now() const override { return now_; }
+
+  std::unique_ptr<ScheduledJob> schedule(std::chrono::milliseconds delay, Repeat repeat,
+                                         std::function<void()> job) override {
+    const std::uint64_t id = nextId_++;
+    jobs_[id] = Entry{now_ + delay, repeat == Repeat::every ? delay : std::chrono::milliseconds(0),
+                      std::move(job)};
+    return std::make_unique<Handle>(state_, id);
+  }
+
+  // Moves time forward by `step`, running every job due on the way (and jobs they schedule).
+  void advance(std::chrono::milliseconds step) {
+    const TimePoint target = now_ + step;
+    for (;;) {
+      auto next = std::min_element(jobs_.begin(), jobs_.end(), [](const auto& a, const auto& b) {
+        return a.second.due < b.second.due;
+      });
+      if (next == jobs_.end() || next->second.due > target) break;
+      now_ = next->second.due;
+      std::function<void()> job = next->second.job;  // the job may cancel itself
+      if (next->second.period.count() > 0)
+        next->second.due += next->second.period;
+      else
+        jobs_.erase(next);
+      job();
+    }
+    now_ = target;
+  }
+
+  std::size_t pendingJobs() const { return jobs_.size(); }
+
+ private:
+  struct Entry {
+    TimePoint due;
+    std::chrono::milliseconds period;
+    std::function<void()> job;
+  };
+  struct State {
+    FakeMainClock* clock;
+  };
+  class Handle final : public ScheduledJob {
+   public:
+    Handle(std::shared_ptr<State> state, std::uint64_t id) : state_(std::move(state)), id_(id) {}
+    ~Handle() override {
+      if (state_->clock) state_->clock->jobs_.erase(id_);
+    }
+
+   private:
+    std::shared_ptr<State> state_;
+    std::uint64_t id_;
+  };
+
+ public:
+  ~FakeMainClock() override { state_->clock = nullptr; }
+
+ private:
+  TimePoint now_{std::chrono::hours(1)};
+  std::uint64_t nextId_ = 1;
+  std::map<std::uint64_t, Entry> jobs_;
+  std::shared_ptr<State> state_ = std::make_shared<State>(State{this});
+};
+
+}  // namespace kestrova::testing

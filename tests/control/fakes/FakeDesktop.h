@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QStringList>
+
+#include "DesktopServices.h"
+#include "RecordingViews.h"
+
+namespace kestrova::testing {
+
+class FakeDesktopServices final : public DesktopServices {
+ public:
+  bool preflightScreenCapture() override { return granted; }
+  bool requestScreenCapture() override {
+    ++requests;
+    if (requestGrants) granted = true;
+    return granted;
+  }
+  void openScreenCaptureSettings() override { ++settingsOpened; }
+  void playCompletionSound() override { ++sounds; }
+  void revealInFileManager(const std::filesystem::path& file) override { revealed.push_back(file); }
+  std::optional<QString> chooseFolder() override { return chosenFolder; }
+
+  bool granted = true;
+  bool requestGrants = false;
+  int requests = 0;
+  int settingsOpened = 0;
+  int sounds = 0;
+  std::vector<std::filesystem::path> revealed;
+  std::optional<QString> chosenFolder;
+};
+
+// Writes down what the controller asks of the windows, in order.
+class FakeViews final : public RecordingViews {
+ public:
+  void showCountdownPanel(QScreen* screen) override {
+    log << "show countdown";
+    lastScreen = screen;
+  }
+  void removeCountdownPanel() override { log << "remove countdown"; }
+  void showToolbarPanel(QScreen* screen) override {
+    log << "show toolbar";
+    lastScreen = screen;
+  }
+  void removeToolbarPanel() override { log << "remove toolbar"; }
+  void hideMainWindow() override { log << "hide main"; }
+  void restoreMainWindow() override { log << "restore main"; }
+
+  // The log since the last call.
+  QStringList take() { return std::exchange(log, {}); }
+
+  QStringList log;
+  QScreen* lastScreen = nullptr;
+};
+
+}  // namespace kestrova::testing

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "RecorderError.h"
+#include "RecordingEngine.h"
+
+namespace kestrova::testing {
+
+// A door that a worker thread waits at until the test opens it.
+class Gate {
+ public:
+  void open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    cv_.notify_all();
+  }
+  void wait() {
+    std::unique_lock lock(mutex_);
+    ++waiting_;
+    cv_.notify_all();
+    cv_.wait(lock, [this] { return open_; });
+  }
+  bool hasWaiter() {
+    std::lock_guard lock(mutex_);
+    return waiting_ > 0;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool open_ = false;
+  int waiting_ = 0;
+};
+
+// How a fake engine behaves; set before the controller makes it.
+struct FakeEngineScript {
+  std::optional<std::string> startError;  // start() throws this as RecorderError::writer
+  std::optional<std::string> stopError;   // stop() throws this as RecorderError::writer
+  bool blockStart = false;                // start() waits for startGate
+  bool blockStop = false;                 // stop() waits for stopGate
+};
+
+// An engine that writes a small file at its configured path when started, and answers as its
+// script says. start() and stop() run on the controller's worker; the rest on the main thread.
+class FakeEngine final : public RecordingEngine {
+ public:
+  FakeEngine(const RecorderConfig& config, FakeEngineScript script)
+      : config(config), script_(std::move(script)) {}
+
+  void setOnFailure(FailureHandler handler) override { onFailure_ = std::move(handler); }
+
+  void start() override {
+    ++starts;
+    if (script_.blockStart) startGate.wait();
+    std::ofstream(config.url) << "frames";
+    if (script_.startError) throw RecorderError::writer(*script_.startError);
+  }
+
+  void setPaused(bool paused) override { pauses.push_back(paused); }
+
+  std::filesystem::path stop() override {
+    if (script_.blockStop) stopGate.wait();
+    ++stops;
+    if (script_.stopError) {
+      std::filesystem::remove(config.url);
+      throw RecorderError::writer(*script_.stopError);
+    }
+    return config.url;
+  }
+
+  // What a capture thread does when the display goes away.
+  void failFromAnotherThread(const std::string& message) {
+    std::thread([this, message] {
+      onFailure_(std::make_exception_ptr(PlatformError(message)));
+    }).join();
+  }
+
+  const RecorderConfig config;
+  std::atomic<int> starts{0};
+  std::atomic<int> stops{0};
+  std::vector<bool> pauses;  // main thread
+  Gate startGate;
+  Gate stopGate;
+
+ private:
+  FakeEngineScript script_;
+  FailureHandler onFailure_;
+};
+
+}  // namespace kestrova::testing
