@@ -43,6 +43,12 @@ FloatingPanel::FloatingPanel(QScreen* screen, QSize size, Position position, Inp
   move(origin(available, size, position) - QPoint(margin_, margin_));
 
   if (shaped_) {
+    // Without translucency the content is drawn over an opaque window: black, so the dark
+    // capsule and disc read as they would over a dark desktop, and the mask cuts the corners.
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
     setMask(QRegion(contentOutline().toFillPolygon().toPolygon(), Qt::WindingFill));
   }
   x11hints::stickToAllWorkspaces(*this);
