@@ -1,5 +1,7 @@
 #include <QAction>
+#include <QFile>
 #include <QLabel>
+#include <QSysInfo>
 #include <QTest>
 
 #include "ControllerFixture.h"
@@ -9,6 +11,7 @@
 #include "MainWindow.h"
 #include "PanelViews.h"
 #include "RecordingToolbar.h"
+#include "SingleInstance.h"
 #include "ToolbarButtonStyle.h"
 
 namespace kestrova {
@@ -182,6 +185,38 @@ TEST_F(ShellTest, ToolbarFollowsTheRecordingAndDrivesTheController) {
   ASSERT_TRUE(settle([this] { return !controller().isFinishing(); }));
   EXPECT_EQ(window_->windowOpacity(), 1.0);
   EXPECT_TRUE(window_->isVisible());
+}
+
+TEST(SingleInstance, ALaterCopyWakesTheFirstAndStandsDown) {
+  QTemporaryDir dir;
+  SingleInstance first(QStringLiteral("kestrova-test"), dir.path());
+  int activations = 0;
+  ASSERT_TRUE(first.claim([&] { ++activations; }));
+
+  SingleInstance second(QStringLiteral("kestrova-test"), dir.path());
+  EXPECT_FALSE(second.claim([] { FAIL() << "the second copy is never activated"; }));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return activations == 1; }, 2000));
+
+  SingleInstance otherSession(QStringLiteral("kestrova-other"), dir.path());
+  EXPECT_TRUE(otherSession.claim([] {}));
+}
+
+TEST(SingleInstance, LeftoversOfACrashedCopyDoNotBlockTheNextStart) {
+  QTemporaryDir dir;
+  QFile lock(dir.filePath("kestrova-test.lock"));
+  ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+  lock.write("2147483646\nkestrova\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+  lock.close();
+  QFile socket(dir.filePath("kestrova-test.socket"));
+  ASSERT_TRUE(socket.open(QIODevice::WriteOnly));
+  socket.close();
+
+  SingleInstance instance(QStringLiteral("kestrova-test"), dir.path());
+  int activations = 0;
+  ASSERT_TRUE(instance.claim([&] { ++activations; }));
+  SingleInstance later(QStringLiteral("kestrova-test"), dir.path());
+  EXPECT_FALSE(later.claim([] {}));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return activations == 1; }, 2000));
 }
 
 }  // namespace
