@@ -95,6 +95,11 @@ class Studio {
   void run() {
     window_->view()->form()->trackingGroup()->setExpanded(true);
     shootWindow("1-main-window-idle");
+    Prefs::set(Prefs::kPreset, QStringLiteral("custom"));
+    window_->view()->form()->reload();
+    shootWindow("1b-main-window-custom-size");
+    Prefs::set(Prefs::kPreset, QStringLiteral("1080p"));
+    window_->view()->form()->reload();
 
     services_->granted = false;
     controller_->refreshPermission();
