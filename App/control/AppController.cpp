@@ -187,6 +187,10 @@ void AppController::startRecording() {
     fail(describe(std::current_exception()));
     return;
   }
+  if (!engine) {
+    fail(QStringLiteral("The recording could not start."));
+    return;
+  }
 
   const std::uint64_t id = nextId_++;
   engine->setOnFailure([poster = poster_, id, this](std::exception_ptr error) {

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <memory>
+#include <utility>
 
 #include "Xcb.h"
 
@@ -121,16 +122,24 @@ bool HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, qint
   const auto* key = reinterpret_cast<const xcb_key_press_event_t*>(event);
   const std::uint16_t modifiers = key->state & ~ignoredModifiers_ & 0xff;
 
-  for (const Grab& g : grabs_) {
-    if (g.keycode != key->detail || g.modifiers != modifiers) continue;
-    if (type == XCB_KEY_PRESS) {
+  for (Grab& g : grabs_) {
+    if (g.keycode != key->detail) continue;
+    if (type == XCB_KEY_RELEASE) {
+      // Released, perhaps after the modifiers: the grab's own release, which nobody else sees.
+      const bool wasDown = std::exchange(g.down, false);
+      if (wasDown) return true;
+      continue;
+    }
+    if (g.modifiers != modifiers) continue;
+    // Qt asks for detectable auto-repeat, so a held key repeats as presses without releases.
+    if (!std::exchange(g.down, true)) {
       const auto it = actions_.find(g.id);
       if (it != actions_.end() && it->second) {
         // Later, outside this event's handling: an action may open a modal dialog.
         QMetaObject::invokeMethod(QCoreApplication::instance(), it->second, Qt::QueuedConnection);
       }
     }
-    return true;  // ours: nobody else sees the press or its release
+    return true;  // ours: nobody else sees the press
   }
   return false;
 }

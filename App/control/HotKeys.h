@@ -15,7 +15,8 @@ namespace kestrova {
 // already simply does nothing; the menu still works.
 //
 // Main thread only. Every action runs later on the main thread, after the key event has been
-// handled, never inside it. Off X11 nothing is grabbed and no key works.
+// handled, never inside it. Holding a combination runs its action once. Off X11 nothing is grabbed
+// and no key works.
 class HotKeys final : public QAbstractNativeEventFilter {
  public:
   // A key as X11 names it: a keysym (XK_r is 0x72) and core modifier bits (Control 0x4, Mod1 0x8).
@@ -52,6 +53,7 @@ class HotKeys final : public QAbstractNativeEventFilter {
     std::uint8_t keycode = 0;
     std::uint16_t modifiers = 0;
     bool grabbed = false;
+    bool down = false;  // held: the presses that key repeat adds run nothing
   };
 
   std::map<std::uint32_t, std::function<void()>> actions_;
