@@ -1,15 +1,39 @@
-#include <cstdio>
+#include <QApplication>
 
-// Stands in for the program until its window exists.
-int main() {
-  std::puts(
-      "Kestrova 0.1 - a screen recorder whose camera follows your mouse pointer.\n"
-      "\n"
-      "This build holds the recording engine only. The window, the hot keys (Ctrl+Alt+R to "
-      "record,\n"
-      "Ctrl+Alt+P to pause), the countdown and the floating toolbar come next; then this program\n"
-      "will open its window and record a 1280x720 or 1920x1080 view that follows the pointer into "
-      "an\n"
-      "MP4 file in your Videos folder.");
-  return 0;
+#include <csignal>
+
+#include "Glyphs.h"
+#include "KestrovaApp.h"
+#include "LinuxDesktopServices.h"
+#include "LinuxRecorderPlatform.h"
+#include "SingleInstance.h"
+#include "Theme.h"
+
+int main(int argc, char** argv) {
+  // XCB writes without MSG_NOSIGNAL: a server that goes away mid-recording must end in a message
+  // and a finished file, not in SIGPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
+  QApplication app(argc, argv);
+  QApplication::setOrganizationName(QStringLiteral("Kestrova"));
+  QApplication::setApplicationName(QStringLiteral("Kestrova"));
+  QApplication::setDesktopFileName(QStringLiteral("kestrova"));
+  QApplication::setWindowIcon(
+      kestrova::glyphIcon(kestrova::Glyph::viewfinder, kestrova::theme::red()));
+  // Closing the window is decided by MainWindow (only while idle); panels never quit.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  kestrova::SingleInstance instance(kestrova::SingleInstance::sessionKey());
+  std::unique_ptr<kestrova::KestrovaApp> shell;
+  if (!instance.claim([&shell] {
+        if (shell) shell->bringToFront();
+      })) {
+    return 0;
+  }
+
+  shell = std::make_unique<kestrova::KestrovaApp>(
+      kestrova::linux_desktop::makeRecordingEngineFactory(), std::make_unique<kestrova::LinuxDesktopServices>());
+  shell->launch();
+  const int status = QApplication::exec();
+  shell.reset();
+  return status;
 }

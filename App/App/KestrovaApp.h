@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+
+#include "RecordingEngine.h"
+
+namespace kestrova {
+
+class AppController;
+class DesktopServices;
+class MainWindow;
+class PanelViews;
+
+// The program's top: the controller, the main window with its "Record" menu, and the panels
+// around a recording, wired together in launch order. One per process, on the main thread, after
+// the QApplication.
+class KestrovaApp {
+ public:
+  KestrovaApp(RecordingEngineFactory makeEngine, std::unique_ptr<DesktopServices> services);
+  ~KestrovaApp();
+
+  // Registers the preference defaults, shows and raises the window, and registers the global hot
+  // keys on a later turn of the event loop.
+  void launch();
+
+  // Brings the window to the front (another copy of the program was started).
+  void bringToFront();
+
+  AppController& controller() { return *controller_; }
+  MainWindow& window() { return *window_; }
+
+ private:
+  std::unique_ptr<AppController> controller_;
+  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<PanelViews> views_;
+};
+
+}  // namespace kestrova

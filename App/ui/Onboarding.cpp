@@ -1,0 +1,62 @@
+#include "Onboarding.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "AppController.h"
+#include "FormControls.h"
+#include "Theme.h"
+
+namespace kestrova {
+
+QString Onboarding::explanation() {
+  return QStringLiteral(
+      "Kestrova needs permission to see your screen. Everything stays on your computer.\n\n"
+      "Kestrova records X11 desktops. Log in to an X11 session (for example \u201CGNOME on "
+      "Xorg\u201D on the login screen), then come back. You may need to reopen the app.");
+}
+
+Onboarding::Onboarding(AppController& controller, QWidget* parent)
+    : QWidget(parent), controller_(controller) {
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+  column->setSpacing(kSpacing);
+
+  column->addWidget(new GlyphView(Glyph::record, 44, theme::red(), this), 0, Qt::AlignHCenter);
+
+  auto* title = new QLabel(QStringLiteral("Allow Screen Recording"), this);
+  title->setFont(theme::font(18, QFont::DemiBold));
+  title->setAlignment(Qt::AlignCenter);
+  column->addWidget(title);
+
+  explanation_ = secondaryLabel(explanation(), this);
+  explanation_->setFont(theme::font(theme::kCalloutSize));
+  explanation_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  explanation_->setWordWrap(true);
+  explanation_->setFixedWidth(kTextWidth);
+  explanation_->setTextFormat(Qt::PlainText);
+  column->addWidget(explanation_);
+
+  openSettings_ = new ProminentButton(palette().color(QPalette::Highlight), 32, this);
+  auto* openText = new QLabel(QStringLiteral("Open System Settings"), openSettings_);
+  openText->setFont(theme::font(theme::kBodySize));
+  openText->setAttribute(Qt::WA_TransparentForMouseEvents);
+  openSettings_->contentLayout()->addWidget(openText);
+  openSettings_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  column->addWidget(openSettings_, 0, Qt::AlignHCenter);
+
+  checkAgain_ = new LinkButton(QStringLiteral("Check Again"), this);
+  column->addWidget(checkAgain_, 0, Qt::AlignHCenter);
+
+  connect(openSettings_, &QAbstractButton::clicked, this, [this] {
+    // begin() runs the permission request (the prompt once per run, then the settings) when the
+    // permission is missing; the fresh check first makes sure it never starts a countdown here.
+    controller_.refreshPermission();
+    if (!controller_.hasPermission()) controller_.begin();
+  });
+  connect(checkAgain_, &QAbstractButton::clicked, this,
+          [this] { controller_.refreshPermission(); });
+}
+
+}  // namespace kestrova

@@ -1,0 +1,308 @@
+#include "SettingsForm.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+#include "AppController.h"
+#include "FormControls.h"
+#include "Prefs.h"
+#include "StatusArea.h"
+#include "Theme.h"
+
+namespace kestrova {
+namespace {
+
+constexpr std::int64_t kMinCustomSize = 160;
+constexpr std::int64_t kMaxCustomSize = 7680;
+constexpr int kRowSpacing = 8;
+constexpr int kSliderSteps = 1000;  // a continuous slider in Qt's integer steps
+
+constexpr double kSmoothingMax = 1.0;
+constexpr double kDeadZoneMax = 0.6;
+
+QLocale numberLocale() {
+  QLocale locale;
+  locale.setNumberOptions(QLocale::OmitGroupSeparator);
+  return locale;
+}
+
+QString lastPathComponent(const QString& path) {
+  const QString clean = QDir::cleanPath(path);
+  const QString name = QFileInfo(clean).fileName();
+  return name.isEmpty() ? clean : name;
+}
+
+void setSliderValue(QSlider* slider, double value, double max) {
+  slider->setValue(static_cast<int>(std::lround(std::clamp(value / max, 0.0, 1.0) * kSliderSteps)));
+}
+
+double sliderValue(const QSlider* slider, double max) {
+  return static_cast<double>(slider->value()) / kSliderSteps * max;
+}
+
+}  // namespace
+
+std::int64_t clampedCustomSize(std::int64_t pixels) {
+  std::int64_t c = std::min(pixels, kMaxCustomSize);
+  c = std::max(c, kMinCustomSize);
+  return c & ~std::int64_t{1};
+}
+
+SettingsForm::SettingsForm(AppController& controller, QWidget* parent)
+    : QWidget(parent), controller_(controller) {
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+  column->setSpacing(kSpacing);
+
+  // 1. Header.
+  auto* header = new QHBoxLayout;
+  header->setSpacing(10);
+  header->addWidget(new GlyphView(Glyph::viewfinder, 26, theme::red(), this));
+  auto* title = new QLabel(QStringLiteral("Kestrova"), this);
+  title->setFont(theme::font(20, QFont::DemiBold));
+  header->addWidget(title);
+  header->addStretch(1);
+  column->addLayout(header);
+
+  // 2. Size.
+  sizePicker_ = new SegmentedControl({{QStringLiteral("720p"), QStringLiteral("720p")},
+                                      {QStringLiteral("1080p"), QStringLiteral("1080p")},
+                                      {QStringLiteral("Custom"), QStringLiteral("custom")}},
+                                     this);
+  column->addWidget(titledRow(QStringLiteral("Size"), sizePicker_));
+  connect(sizePicker_, &SegmentedControl::picked, this, [this](const QVariant& value) {
+    Prefs::set(Prefs::kPreset, value.toString());
+    reload();
+  });
+
+  // 3. Custom size, only for "custom".
+  buildCustomSizeRow();
+  column->addWidget(customRow_);
+
+  // 4. Frame rate.
+  fpsPicker_ = new SegmentedControl(
+      {{QStringLiteral("30 fps"), qint64{30}}, {QStringLiteral("60 fps"), qint64{60}}}, this);
+  column->addWidget(titledRow(QStringLiteral("Frame rate"), fpsPicker_));
+  connect(fpsPicker_, &SegmentedControl::picked, this,
+          [](const QVariant& value) { Prefs::set(Prefs::kFps, value.toLongLong()); });
+
+  // 5. Display, only with two or more screens.
+  displayPicker_ = new QComboBox(this);
+  displayPicker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  displayPicker_->setMinimumContentsLength(8);
+  displayPicker_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  displayRow_ = titledRow(QStringLiteral("Display"), displayPicker_);
+  column->addWidget(displayRow_);
+  connect(displayPicker_, &QComboBox::activated, this, [this](int index) {
+    Prefs::set(Prefs::kDisplayID, displayPicker_->itemData(index).toLongLong());
+  });
+  connect(qGuiApp, &QGuiApplication::screenAdded, this, &SettingsForm::rebuildDisplays);
+  connect(qGuiApp, &QGuiApplication::screenRemoved, this, &SettingsForm::rebuildDisplays);
+
+  // 6. Cursor following.
+  auto* trackingContent = new QWidget(this);
+  auto* trackingColumn = new QVBoxLayout(trackingContent);
+  trackingColumn->setContentsMargins(0, 10, 0, 0);
+  trackingColumn->setSpacing(10);
+  smoothness_ = new QSlider(Qt::Horizontal, trackingContent);
+  deadZone_ = new QSlider(Qt::Horizontal, trackingContent);
+  trackingColumn->addWidget(sliderRow(QStringLiteral("Smoothness"), smoothness_));
+  trackingColumn->addWidget(sliderRow(QStringLiteral("Dead zone"), deadZone_));
+  clicks_ = new QCheckBox(QStringLiteral("Click indicator"), trackingContent);
+  trackingColumn->addWidget(clicks_);
+  tracking_ = new DisclosureGroup(QStringLiteral("Cursor following"), trackingContent, this);
+  column->addWidget(tracking_);
+  connect(smoothness_, &QSlider::valueChanged, this, [this] {
+    if (!reloading_) Prefs::set(Prefs::kSmoothing, sliderValue(smoothness_, kSmoothingMax));
+  });
+  connect(deadZone_, &QSlider::valueChanged, this, [this] {
+    if (!reloading_) Prefs::set(Prefs::kDeadZone, sliderValue(deadZone_, kDeadZoneMax));
+  });
+  connect(clicks_, &QCheckBox::toggled, this, [this](bool on) {
+    if (!reloading_) Prefs::set(Prefs::kClicks, on);
+  });
+
+  // 7. Divider.
+  auto* divider = new QFrame(this);
+  divider->setFrameShape(QFrame::HLine);
+  divider->setFrameShadow(QFrame::Sunken);
+  column->addWidget(divider);
+
+  // 8. Output folder.
+  folderRow_ = new QWidget(this);
+  auto* folder = new QHBoxLayout(folderRow_);
+  folder->setContentsMargins(0, 0, 0, 0);
+  folder->setSpacing(kRowSpacing);
+  folder->addWidget(new GlyphView(Glyph::folder, 16, folderRow_));
+  folderName_ = new ElidedLabel(folderRow_);
+  folder->addWidget(folderName_, 1);
+  auto* change = new QPushButton(QStringLiteral("Change…"), folderRow_);
+  change->setFont(theme::font(theme::kCaptionSize));
+  change->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  changeFolder_ = change;
+  folder->addWidget(change);
+  column->addWidget(folderRow_);
+  connect(change, &QPushButton::clicked, this, [this] {
+    controller_.chooseFolder();
+    reloadFolder();
+  });
+
+  // 9. Start button.
+  start_ = new ProminentButton(theme::red(), kStartButtonHeight, this);
+  QHBoxLayout* label = start_->contentLayout();
+  label->addStretch(1);
+  auto* startGlyph = new GlyphView(Glyph::record, 16, Qt::white, start_);
+  label->addWidget(startGlyph);
+  auto* startText = new QLabel(QStringLiteral("Start Recording"), start_);
+  startText->setFont(theme::font(14, QFont::DemiBold));
+  label->addWidget(startText);
+  auto* hint = new QLabel(theme::nativeText(theme::startStopKeys()), start_);
+  hint->setFont(theme::font(11));
+  QPalette hintPalette = hint->palette();
+  hintPalette.setColor(QPalette::WindowText, theme::withOpacity(Qt::white, 0.7));
+  hint->setPalette(hintPalette);
+  label->addWidget(hint);
+  label->addStretch(1);
+  for (QWidget* child : {static_cast<QWidget*>(startGlyph), static_cast<QWidget*>(startText),
+                         static_cast<QWidget*>(hint)}) {
+    child->setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+  column->addWidget(start_);
+  connect(start_, &QAbstractButton::clicked, this, [this] { controller_.begin(); });
+
+  // 10. Status.
+  status_ = new StatusArea(controller_, this);
+  column->addWidget(status_);
+
+  connect(&controller_, &AppController::stateChanged, this, &SettingsForm::followState);
+  rebuildDisplays();
+  reload();
+  followState();
+}
+
+QWidget* SettingsForm::titledRow(const QString& title, QWidget* control) {
+  auto* row = new QWidget(this);
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(kRowSpacing);
+  QLabel* label = secondaryLabel(title, row);
+  label->setFixedWidth(kRowTitleWidth);
+  layout->addWidget(label);
+  control->setParent(row);
+  layout->addWidget(control, 1);
+  return row;
+}
+
+QWidget* SettingsForm::sliderRow(const QString& title, QSlider* slider) {
+  auto* row = new QWidget(slider->parentWidget());
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(kRowSpacing);
+  auto* label = new QLabel(title, row);
+  label->setFixedWidth(kSliderTitleWidth);
+  layout->addWidget(label);
+  slider->setParent(row);
+  slider->setRange(0, kSliderSteps);
+  slider->setSingleStep(kSliderSteps / 100);
+  slider->setPageStep(kSliderSteps / 10);
+  layout->addWidget(slider, 1);
+  return row;
+}
+
+void SettingsForm::buildCustomSizeRow() {
+  customRow_ = new QWidget(this);
+  auto* layout = new QHBoxLayout(customRow_);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(8);
+  layout->addStretch(1);
+  const auto makeField = [this](const QString& placeholder) {
+    auto* field = new QLineEdit(customRow_);
+    field->setPlaceholderText(placeholder);
+    field->setFixedWidth(kNumberFieldWidth);
+    field->setAlignment(Qt::AlignCenter);
+    return field;
+  };
+  widthField_ = makeField(QStringLiteral("W"));
+  heightField_ = makeField(QStringLiteral("H"));
+  layout->addWidget(widthField_);
+  layout->addWidget(secondaryLabel(QStringLiteral("×"), customRow_));
+  layout->addWidget(heightField_);
+  layout->addWidget(secondaryLabel(QStringLiteral("px"), customRow_));
+
+  connect(widthField_, &QLineEdit::editingFinished, this,
+          [this] { storeCustomSize(widthField_, Prefs::kCustomWidth); });
+  connect(heightField_, &QLineEdit::editingFinished, this,
+          [this] { storeCustomSize(heightField_, Prefs::kCustomHeight); });
+}
+
+void SettingsForm::storeCustomSize(QLineEdit* field, const char* key) {
+  bool ok = false;
+  const qlonglong typed = numberLocale().toLongLong(field->text().trimmed(), &ok);
+  // Like an observer of the stored value, this acts only on a change: an out-of-range value
+  // written by other means stays until the user edits it here.
+  if (ok && typed != Prefs::integer(key)) {
+    Prefs::set(key, static_cast<qlonglong>(clampedCustomSize(typed)));
+  }
+  showCustomSize(field, key);  // a text that is not a number falls back to the stored value
+}
+
+void SettingsForm::showCustomSize(QLineEdit* field, const char* key) {
+  const QString text = numberLocale().toString(static_cast<qlonglong>(Prefs::integer(key)));
+  if (field->text() != text) field->setText(text);
+}
+
+void SettingsForm::rebuildDisplays() {
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  displayPicker_->clear();
+  displayPicker_->addItem(QStringLiteral("Main display"), qlonglong{0});
+  for (QScreen* screen : screens) {
+    displayPicker_->addItem(screen->name(), static_cast<qlonglong>(Prefs::displayID(screen)));
+  }
+  displayRow_->setVisible(screens.size() >= 2);
+  displayPicker_->setCurrentIndex(
+      displayPicker_->findData(static_cast<qlonglong>(Prefs::integer(Prefs::kDisplayID))));
+}
+
+void SettingsForm::reload() {
+  reloading_ = true;
+  const QString preset = Prefs::string(Prefs::kPreset).value_or(QStringLiteral("1080p"));
+  sizePicker_->setValue(preset);
+  customRow_->setVisible(preset == QStringLiteral("custom"));
+  showCustomSize(widthField_, Prefs::kCustomWidth);
+  showCustomSize(heightField_, Prefs::kCustomHeight);
+  fpsPicker_->setValue(static_cast<qint64>(Prefs::integer(Prefs::kFps)));
+  displayPicker_->setCurrentIndex(
+      displayPicker_->findData(static_cast<qlonglong>(Prefs::integer(Prefs::kDisplayID))));
+  setSliderValue(smoothness_, Prefs::real(Prefs::kSmoothing), kSmoothingMax);
+  setSliderValue(deadZone_, Prefs::real(Prefs::kDeadZone), kDeadZoneMax);
+  clicks_->setChecked(Prefs::boolean(Prefs::kClicks));
+  reloading_ = false;
+  reloadFolder();
+}
+
+void SettingsForm::reloadFolder() {
+  const QString path = Prefs::string(Prefs::kOutputPath).value_or(Prefs::defaultFolder());
+  folderName_->setText(lastPathComponent(path));
+  folderRow_->setToolTip(path);
+}
+
+void SettingsForm::followState() {
+  start_->setEnabled(controller_.state().isIdle());
+}
+
+}  // namespace kestrova

@@ -1,0 +1,229 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTest>
+
+#include "ControllerFixture.h"
+#include "FormControls.h"
+#include "MainView.h"
+#include "Onboarding.h"
+#include "SettingsForm.h"
+#include "StatusArea.h"
+
+namespace kestrova {
+namespace {
+
+using namespace std::chrono_literals;
+
+class SettingsFormTest : public testing::ControllerFixture {
+ protected:
+  void SetUp() override {
+    ControllerFixture::SetUp();
+    form_ = std::make_unique<SettingsForm>(controller());
+    form_->show();
+  }
+  void TearDown() override {
+    form_.reset();
+    ControllerFixture::TearDown();
+  }
+
+  void pick(SegmentedControl* picker, int index) {
+    QTest::mouseClick(picker, Qt::LeftButton, {}, picker->segmentRect(index).center());
+  }
+
+  void type(QLineEdit* field, const QString& text) {
+    field->selectAll();
+    QTest::keyClicks(field, text);
+    QTest::keyClick(field, Qt::Key_Return);
+  }
+
+  std::unique_ptr<SettingsForm> form_;
+};
+
+TEST_F(SettingsFormTest, PickersWriteTheirKeysAndTheCustomRowFollowsThePreset) {
+  EXPECT_EQ(form_->sizePicker()->value(), QVariant(QStringLiteral("1080p")));
+  EXPECT_TRUE(form_->customSizeRow()->isHidden());
+
+  pick(form_->sizePicker(), 2);
+  EXPECT_EQ(Prefs::string(Prefs::kPreset), QStringLiteral("custom"));
+  EXPECT_FALSE(form_->customSizeRow()->isHidden());
+  EXPECT_EQ(form_->widthField()->text(), "1280");
+  EXPECT_EQ(form_->heightField()->text(), "720");
+
+  pick(form_->sizePicker(), 0);
+  EXPECT_EQ(Prefs::string(Prefs::kPreset), QStringLiteral("720p"));
+  EXPECT_TRUE(form_->customSizeRow()->isHidden());
+
+  EXPECT_EQ(form_->fpsPicker()->value(), QVariant(qint64{30}));
+  pick(form_->fpsPicker(), 1);
+  EXPECT_EQ(Prefs::integer(Prefs::kFps), 60);
+  pick(form_->fpsPicker(), 0);
+  EXPECT_EQ(Prefs::integer(Prefs::kFps), 30);
+}
+
+TEST_F(SettingsFormTest, CustomSizesAreClampedToEvenPixelsWithinRange) {
+  pick(form_->sizePicker(), 2);
+  struct Case {
+    const char* typed;
+    std::int64_t stored;
+  };
+  // Text that is not a number leaves the stored value as it was.
+  const Case cases[] = {{"100", 160}, {"9999", 7680}, {"1281", 1280}, {"161", 160},
+                        {"-50", 160}, {"1920", 1920}, {"wide", 1920}, {"", 1920}};
+  for (QLineEdit* field : {form_->widthField(), form_->heightField()}) {
+    const char* key = field == form_->widthField() ? Prefs::kCustomWidth : Prefs::kCustomHeight;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(key) + " typed " + c.typed);
+      type(field, QString::fromLatin1(c.typed));
+      EXPECT_EQ(Prefs::integer(key), c.stored);
+      EXPECT_EQ(field->text(), QString::number(c.stored)) << "the field shows what was stored";
+    }
+  }
+}
+
+TEST_F(SettingsFormTest, ValuesWrittenElsewhereStayUntilEditedHere) {
+  Prefs::set(Prefs::kCustomWidth, 99);
+  Prefs::set(Prefs::kPreset, QStringLiteral("custom"));
+  form_->reload();
+  EXPECT_EQ(form_->widthField()->text(), "99");
+  QTest::keyClick(form_->widthField(), Qt::Key_Return);  // no edit
+  EXPECT_EQ(Prefs::integer(Prefs::kCustomWidth), 99);
+}
+
+TEST_F(SettingsFormTest, TrackingGroupStartsClosedAndItsControlsWriteAtOnce) {
+  EXPECT_FALSE(form_->trackingGroup()->isExpanded());
+  EXPECT_TRUE(form_->smoothnessSlider()->isHidden() ||
+              !form_->smoothnessSlider()->isVisibleTo(form_.get()));
+  QTest::mouseClick(form_->trackingGroup()->header(), Qt::LeftButton);
+  EXPECT_TRUE(form_->trackingGroup()->isExpanded());
+  EXPECT_TRUE(form_->smoothnessSlider()->isVisible());
+
+  EXPECT_EQ(form_->smoothnessSlider()->value(), 500);  // 0.5 of 0…1
+  form_->smoothnessSlider()->setValue(250);
+  EXPECT_DOUBLE_EQ(Prefs::real(Prefs::kSmoothing), 0.25);
+  form_->deadZoneSlider()->setValue(1000);
+  EXPECT_DOUBLE_EQ(Prefs::real(Prefs::kDeadZone), 0.6);
+  EXPECT_TRUE(form_->clicksToggle()->isChecked());
+  QTest::mouseClick(form_->clicksToggle(), Qt::LeftButton, {},
+                    QPoint(6, form_->clicksToggle()->height() / 2));
+  EXPECT_FALSE(Prefs::boolean(Prefs::kClicks));
+
+  // A new form (the window's content made again) starts closed.
+  SettingsForm again(controller());
+  EXPECT_FALSE(again.trackingGroup()->isExpanded());
+  EXPECT_EQ(again.deadZoneSlider()->value(), 1000);
+  EXPECT_FALSE(again.clicksToggle()->isChecked());
+}
+
+TEST_F(SettingsFormTest, DisplayRowIsAbsentWithOneScreen) {
+  ASSERT_EQ(QGuiApplication::screens().size(), 1);
+  EXPECT_TRUE(form_->displayRow()->isHidden());
+}
+
+TEST_F(SettingsFormTest, FolderRowShowsTheLastFolderNameAndChangesThroughTheController) {
+  const QString path = QDir::homePath();
+  Prefs::set(Prefs::kOutputPath, path + "/Videos/Screen recordings/");
+  form_->reload();
+  EXPECT_EQ(form_->folderName()->text(), "Screen recordings");
+  EXPECT_EQ(form_->folderRow()->toolTip(), path + "/Videos/Screen recordings/");
+
+  ASSERT_TRUE(QDir(path).mkpath("A folder with a rather long name that cannot fit in one row"));
+  services_->chosenFolder = path + "/A folder with a rather long name that cannot fit in one row";
+  QTest::mouseClick(form_->changeFolderButton(), Qt::LeftButton);
+  EXPECT_EQ(form_->folderName()->text(),
+            "A folder with a rather long name that cannot fit in one row");
+  EXPECT_EQ(form_->folderRow()->toolTip(), *services_->chosenFolder);
+  const QString shown = form_->folderName()->shownText();
+  EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+  EXPECT_TRUE(shown.startsWith("A folder")) << "cut in the middle";
+}
+
+TEST_F(SettingsFormTest, StartButtonIsEnabledOnlyWhileIdle) {
+  EXPECT_TRUE(form_->startButton()->isEnabled());
+  QTest::mouseClick(form_->startButton(), Qt::LeftButton);
+  EXPECT_EQ(state(), RecordingState::countdown(3));
+  EXPECT_FALSE(form_->startButton()->isEnabled());
+  advance(3s);
+  ASSERT_TRUE(settle([this] { return state() == RecordingState::recording(); }));
+  EXPECT_FALSE(form_->startButton()->isEnabled());
+  controller().togglePause();
+  EXPECT_FALSE(form_->startButton()->isEnabled());
+  stopAndSettle();
+  EXPECT_TRUE(form_->startButton()->isEnabled());
+}
+
+TEST_F(SettingsFormTest, StatusAreaShowsNothingThenSavedThenTheFailure) {
+  StatusArea* status = form_->status();
+  EXPECT_EQ(status->shows(), StatusArea::Shows::nothing);
+  EXPECT_TRUE(status->isHidden());
+
+  startRecording();
+  stopAndSettle();
+  EXPECT_EQ(status->shows(), StatusArea::Shows::saved);
+  EXPECT_FALSE(status->isHidden());
+  EXPECT_EQ(status->savedLabel()->text(), "Saved");
+  QTest::mouseClick(status->showInFolderButton(), Qt::LeftButton);
+  ASSERT_EQ(services_->revealed.size(), 1u);
+  EXPECT_EQ(QString::fromStdString(services_->revealed[0].string()), controller().lastSaved());
+
+  script_.startError = "The disk is full.";
+  controller().begin();
+  EXPECT_EQ(status->shows(), StatusArea::Shows::nothing) << "a new countdown clears the status";
+  advance(3s);
+  ASSERT_TRUE(settle([this] { return state().isIdle(); }));
+  EXPECT_EQ(status->shows(), StatusArea::Shows::message);
+  EXPECT_EQ(status->messageLabel()->text(), "The disk is full.");
+}
+
+class OnboardingTest : public testing::ControllerFixture {
+ protected:
+  OnboardingTest() { grantedAtStart_ = false; }
+};
+
+TEST_F(OnboardingTest, ShownWithoutPermissionAndItsButtonsAskOnceThenOpenSettings) {
+  MainView view(controller());
+  view.show();
+  EXPECT_EQ(view.width(), 360);
+  EXPECT_TRUE(view.form()->isHidden());
+  EXPECT_FALSE(view.onboarding()->isHidden());
+  EXPECT_TRUE(view.onboarding()->explanationLabel()->text().contains("stays on your computer"));
+
+  QTest::mouseClick(view.onboarding()->openSettingsButton(), Qt::LeftButton);
+  EXPECT_EQ(services_->requests, 1);
+  EXPECT_EQ(services_->settingsOpened, 1) << "refused at the prompt: the settings open";
+  QTest::mouseClick(view.onboarding()->openSettingsButton(), Qt::LeftButton);
+  EXPECT_EQ(services_->requests, 1) << "asked once per run";
+  EXPECT_EQ(services_->settingsOpened, 2);
+
+  QTest::mouseClick(view.onboarding()->checkAgainButton(), Qt::LeftButton);
+  EXPECT_TRUE(view.form()->isHidden()) << "still not allowed";
+  services_->granted = true;
+  QTest::mouseClick(view.onboarding()->checkAgainButton(), Qt::LeftButton);
+  EXPECT_FALSE(view.form()->isHidden());
+  EXPECT_TRUE(view.onboarding()->isHidden());
+  EXPECT_EQ(view.width(), 360);
+}
+
+TEST_F(OnboardingTest, PermissionGrantedAtThePromptShowsTheFormWithoutOpeningSettings) {
+  MainView view(controller());
+  services_->requestGrants = true;
+  QTest::mouseClick(view.onboarding()->openSettingsButton(), Qt::LeftButton);
+  EXPECT_EQ(services_->settingsOpened, 0);
+  EXPECT_FALSE(view.form()->isHidden());
+}
+
+TEST_F(OnboardingTest, BecomingActiveChecksThePermissionAgain) {
+  MainView view(controller());
+  services_->granted = true;
+  emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+  EXPECT_FALSE(view.form()->isHidden());
+  services_->granted = false;
+  emit qGuiApp->applicationStateChanged(Qt::ApplicationInactive);
+  EXPECT_FALSE(view.form()->isHidden()) << "only becoming active checks";
+  emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+  EXPECT_TRUE(view.form()->isHidden());
+}
+
+}  // namespace
+}  // namespace kestrova
