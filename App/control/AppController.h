@@ -83,6 +83,8 @@ class AppController final : public QObject {
   void chooseFolder();
   // Re-reads the permission without asking (the onboarding view calls it).
   void refreshPermission();
+  // The first call in a run asks for the permission; later ones, or a refusal, open the settings.
+  void requestPermission();
 
  signals:
   void stateChanged(kestrova::RecordingState state);
@@ -103,7 +105,6 @@ class AppController final : public QObject {
   void fail(const QString& message);
   void startTimer();
   void tick();
-  void requestPermission();
 
   void setState(RecordingState state);
   void setElapsed(double seconds);

@@ -49,12 +49,8 @@ Onboarding::Onboarding(AppController& controller, QWidget* parent)
   checkAgain_ = new LinkButton(QStringLiteral("Check Again"), this);
   column->addWidget(checkAgain_, 0, Qt::AlignHCenter);
 
-  connect(openSettings_, &QAbstractButton::clicked, this, [this] {
-    // begin() runs the permission request (the prompt once per run, then the settings) when the
-    // permission is missing; the fresh check first makes sure it never starts a countdown here.
-    controller_.refreshPermission();
-    if (!controller_.hasPermission()) controller_.begin();
-  });
+  connect(openSettings_, &QAbstractButton::clicked, this,
+          [this] { controller_.requestPermission(); });
   connect(checkAgain_, &QAbstractButton::clicked, this,
           [this] { controller_.refreshPermission(); });
 }
