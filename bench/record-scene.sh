@@ -37,6 +37,7 @@ Xvfb -displayfd 3 -screen 0 3024x1964x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/
 xvfb_pid=$!
 for _ in $(seq 100); do [[ -s $tmp/display ]] && break; sleep 0.05; done
 display=:$(tr -d '\n' <"$tmp/display")
+export DISPLAY=$display
 "$client" "$display" &
 client_pid=$!
 sleep 1
