@@ -42,6 +42,15 @@ constexpr int kScreenW = 640, kScreenH = 400;
 constexpr int kOutW = 320, kOutH = 200;
 constexpr int kFps = 30;
 
+// Under ThreadSanitizer on two cores the recorder keeps up with a fraction of the rate, so what
+// depends on frames arriving on time (durations, counts, the frames around a click) is checked
+// only in builds that run at speed; races are what that build is for.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kAtSpeed = false;
+#else
+constexpr bool kAtSpeed = true;
+#endif
+
 // Red grows with x and green with y across the display; blue steps every frame, within a range
 // low enough to leave the chroma of a blue window unmistakable.
 std::uint32_t codedAt(int x, int y, int frame) {
@@ -263,7 +272,9 @@ TEST_F(RecorderEndToEnd, FollowsThePointerCutsPausesShowsClicksAndHidesOwnWindow
   EXPECT_EQ(probe.decodedFrames, static_cast<int>(probe.pts.size()));
   // The pause is cut out: the video is as long as the time recorded, with no hole in it.
   const double duration = probe.durationUnits / 6000.0;
-  EXPECT_NEAR(duration, recorded, 0.25);
+  if (kAtSpeed) {
+    EXPECT_NEAR(duration, recorded, 0.25);
+  }
   std::vector<std::int64_t> pts = probe.pts;
   std::sort(pts.begin(), pts.end());
   for (std::size_t i = 1; i < pts.size(); ++i) {
@@ -271,7 +282,9 @@ TEST_F(RecorderEndToEnd, FollowsThePointerCutsPausesShowsClicksAndHidesOwnWindow
   }
   // The pattern changes every frame, so nearly every frame slot is filled, and none twice.
   EXPECT_LE(static_cast<double>(pts.size()), duration * kFps + 2);
-  EXPECT_GE(static_cast<double>(pts.size()), duration * kFps * 0.6);
+  if (kAtSpeed) {
+    EXPECT_GE(static_cast<double>(pts.size()), duration * kFps * 0.6);
+  }
 
   const Point click{250, 150};
   const Point clickInFrame{click.x - settledViewport(click).minX(),
@@ -305,9 +318,10 @@ TEST_F(RecorderEndToEnd, FollowsThePointerCutsPausesShowsClicksAndHidesOwnWindow
     }
   });
   ASSERT_TRUE(decoded);
-  EXPECT_GE(checkedOrigins, 3 * 5);
+  EXPECT_GE(checkedOrigins, kAtSpeed ? 3 * 5 : 1);
   // Blue would put U near 240; the pattern stays below about 155.
   EXPECT_LT(maxU, 185) << "our own window shows in the video";
+  if (!kAtSpeed) return;
   ASSERT_FALSE(before.empty());
   ASSERT_FALSE(after.empty());
   const double dark = *std::max_element(before.begin(), before.end());
@@ -371,7 +385,9 @@ TEST_F(RecorderEndToEnd, AMissingDisplayRecordsTheFirstAndAResumeWithoutPauseIsH
   EXPECT_EQ(probe.height, kOutH);
   EXPECT_GT(probe.decodedFrames, 5);
   EXPECT_EQ(probe.decodedFrames, static_cast<int>(probe.pts.size()));
-  EXPECT_NEAR(probe.durationUnits / 6000.0, recorded, 0.25);
+  if (kAtSpeed) {
+    EXPECT_NEAR(probe.durationUnits / 6000.0, recorded, 0.25);
+  }
 }
 
 // A start that fails leaves nothing behind, and the stop that cleans up after it returns.
