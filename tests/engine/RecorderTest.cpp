@@ -56,6 +56,7 @@ struct Rig {
     p.makeCaptureSource = [this] {
       auto source = std::make_unique<FakeCaptureSource>();
       source->startError = captureStartError_;
+      source->stopsSeen = &captureStopsSeen_;
       capture_ = source.get();
       return source;
     };
@@ -87,7 +88,8 @@ struct Rig {
   std::shared_ptr<FakeClock> clock_ = std::make_shared<FakeClock>();
   std::optional<PlatformError> captureStartError_;
   std::exception_ptr writerError_;
-  FakeCaptureSource* capture_ = nullptr;
+  FakeCaptureSource* capture_ = nullptr;  // owned by the recorder, which may drop it in stop()
+  int captureStopsSeen_ = -1;
   FakeVideoWriter* writer_ = nullptr;
   std::optional<RecorderConfig> writerConfig_;
   std::vector<std::unique_ptr<FakeImage>> images_;
@@ -108,7 +110,8 @@ TEST_F(RecorderTest, RecordsTheConfiguredDisplayAndStopReturnsTheFinishedFile) {
   EXPECT_EQ(recorder->timeline().framesWritten, 5);
   EXPECT_EQ(writer_->fakeInput().times, (std::vector<std::int64_t>{0, 200, 400, 600, 800}));
 
-  EXPECT_EQ(recorder->stop(), config_.url);  // the capture is stopped and released by now
+  EXPECT_EQ(recorder->stop(), config_.url);
+  EXPECT_EQ(captureStopsSeen_, 1);  // stopped, then dropped
   EXPECT_EQ(writer_->finishedWith, 5);
 }
 

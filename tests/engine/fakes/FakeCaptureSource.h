@@ -19,6 +19,9 @@ class FakeCaptureSource final : public CaptureSource {
     onFailure_ = std::move(onFailure);
     running = true;
   }
+  ~FakeCaptureSource() override {
+    if (stopsSeen) *stopsSeen = stops;
+  }
   void stop() override {
     ++stops;
     running = false;
@@ -47,6 +50,7 @@ class FakeCaptureSource final : public CaptureSource {
   int starts = 0;
   int stops = 0;
   std::uint64_t delivered = 0;
+  int* stopsSeen = nullptr;  // where the stops made are left when the source goes, if anywhere
 
  private:
   SampleSink sink_;

@@ -106,4 +106,52 @@ Mp4Probe probeMp4(const std::filesystem::path& path, bool decode) {
   return p;
 }
 
+bool decodeFrames(const std::filesystem::path& path,
+                  const std::function<void(const DecodedFrame&)>& onFrame) {
+  AVFormatContext* fmt = nullptr;
+  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return false;
+  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> in(
+      fmt, [](AVFormatContext* f) { avformat_close_input(&f); });
+  if (avformat_find_stream_info(fmt, nullptr) < 0) return false;
+  const int video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (video < 0) return false;
+  AVStream* st = fmt->streams[video];
+  const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+  if (!codec) return false;
+  std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> dec(
+      avcodec_alloc_context3(codec), [](AVCodecContext* c) { avcodec_free_context(&c); });
+  if (avcodec_parameters_to_context(dec.get(), st->codecpar) < 0 ||
+      avcodec_open2(dec.get(), codec, nullptr) < 0) {
+    return false;
+  }
+  std::unique_ptr<AVPacket, void (*)(AVPacket*)> pkt(av_packet_alloc(),
+                                                     [](AVPacket* x) { av_packet_free(&x); });
+  std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(),
+                                                     [](AVFrame* x) { av_frame_free(&x); });
+  bool ok = true;
+  const auto receive = [&] {
+    while (avcodec_receive_frame(dec.get(), frame.get()) == 0) {
+      if (frame->format != AV_PIX_FMT_YUV420P && frame->format != AV_PIX_FMT_YUVJ420P) ok = false;
+      DecodedFrame f;
+      f.pts = av_rescale_q(frame->best_effort_timestamp, st->time_base, kUnits);
+      f.width = frame->width;
+      f.height = frame->height;
+      for (int i = 0; i < 3; ++i) {
+        f.planes[i] = frame->data[i];
+        f.strides[i] = frame->linesize[i];
+      }
+      if (ok) onFrame(f);
+      av_frame_unref(frame.get());
+    }
+  };
+  while (av_read_frame(fmt, pkt.get()) >= 0) {
+    if (pkt->stream_index == video && avcodec_send_packet(dec.get(), pkt.get()) < 0) ok = false;
+    av_packet_unref(pkt.get());
+    receive();
+  }
+  avcodec_send_packet(dec.get(), nullptr);
+  receive();
+  return ok;
+}
+
 }  // namespace kestrova::testing

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,22 @@ struct Mp4Probe {
 
 // Reads the file; decodes every frame when `decode` is set.
 Mp4Probe probeMp4(const std::filesystem::path& path, bool decode = true);
+
+// One decoded 4:2:0 picture, valid only during the callback.
+struct DecodedFrame {
+  std::int64_t pts = 0;  // 1/6000 s
+  int width = 0, height = 0;
+  const std::uint8_t* planes[3] = {};  // Y, U, V
+  int strides[3] = {};
+
+  std::uint8_t y(int x, int row) const { return planes[0][row * strides[0] + x]; }
+  std::uint8_t u(int x, int row) const { return planes[1][row / 2 * strides[1] + x / 2]; }
+  std::uint8_t v(int x, int row) const { return planes[2][row / 2 * strides[2] + x / 2]; }
+};
+
+// Decodes the first video stream and hands each picture over in presentation order; false when
+// the file cannot be opened or decoded.
+bool decodeFrames(const std::filesystem::path& path,
+                  const std::function<void(const DecodedFrame&)>& onFrame);
 
 }  // namespace kestrova::testing
