@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +29,8 @@ XvfbServer::XvfbServer(int width, int height, const std::vector<std::string>& ex
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
+    // A test that crashes must not leave its server behind, holding the output pipe of the run.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     dup2(fds[1], 3);  // not close-on-exec once duplicated
     const int devnull = open("/dev/null", O_WRONLY);
     if (devnull >= 0) dup2(devnull, 2);
