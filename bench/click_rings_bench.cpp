@@ -7,25 +7,11 @@
 #include "FramePipeline.h"
 #include "RingImage.h"
 #include "engine/fakes/FakeCapture.h"
+#include "NullWriterInput.h"
 #include "engine/fakes/FakeWriterInput.h"
 
 namespace kestrova {
 namespace {
-
-// Takes every frame and gives the buffer straight back, so only the pipeline's work is measured.
-class NullWriterInput final : public WriterInput {
- public:
-  NullWriterInput(int width, int height) : pool_(width, height, 2) {}
-  bool isReadyForMoreMediaData() const override { return true; }
-  OutputBufferPool* pixelBufferPool() override { return &pool_; }
-  bool append(PooledBuffer buffer, std::int64_t) override {
-    benchmark::DoNotOptimize(buffer->image.y[0]);
-    return true;
-  }
-
- private:
-  testing::FakePool pool_;
-};
 
 // range(0): live rings; range(1): the display's pixels per point (rings grow with it).
 void BM_FrameWithClickRings(benchmark::State& state) {

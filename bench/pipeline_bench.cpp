@@ -14,6 +14,7 @@ extern "C" {
 
 #include "FramePipeline.h"
 #include "engine/fakes/FakeCapture.h"
+#include "NullWriterInput.h"
 #include "engine/fakes/FakeWriterInput.h"
 
 namespace kestrova {
@@ -26,21 +27,6 @@ using testing::FakePool;
 using testing::FakeSample;
 
 constexpr int kOutW = 1920, kOutH = 1080;
-
-// Takes every frame and gives the buffer straight back, as an encoder with room would.
-class SinkInput final : public WriterInput {
- public:
-  SinkInput() : pool_(kOutW, kOutH, 4) {}
-  bool isReadyForMoreMediaData() const override { return true; }
-  OutputBufferPool* pixelBufferPool() override { return &pool_; }
-  bool append(PooledBuffer buffer, std::int64_t) override {
-    benchmark::DoNotOptimize(buffer->image.y[0]);
-    return true;
-  }
-
- private:
-  FakePool pool_;
-};
 
 std::uint32_t screenLike(int x, int y) {
   // Flat areas with "text" rows: what a desktop mostly looks like.
@@ -75,7 +61,7 @@ void BM_Pipeline(benchmark::State& state) {
   cfg.clickIndicator = false;
   FakePointer pointer;
   FakeClock clock;
-  SinkInput input;
+  NullWriterInput input(kOutW, kOutH);
   FakeImage image(dw, dh, screenLike);
   FramePipeline pipeline(cfg, pointer, clock);
   pipeline.installTracker(
