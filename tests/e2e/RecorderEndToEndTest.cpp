@@ -277,8 +277,9 @@ TEST_F(RecorderEndToEnd, FollowsThePointerCutsPausesShowsClicksAndHidesOwnWindow
   }
   std::vector<std::int64_t> pts = probe.pts;
   std::sort(pts.begin(), pts.end());
-  for (std::size_t i = 1; i < pts.size(); ++i) {
-    ASSERT_LT(pts[i] - pts[i - 1], 6000 * 4 / 10) << "a gap at " << pts[i - 1] / 6000.0 << " s";
+  // A pause left in would show as a hole of its full second; a busy machine stalls far less.
+  for (std::size_t i = 1; kAtSpeed && i < pts.size(); ++i) {
+    ASSERT_LT(pts[i] - pts[i - 1], 6000 * 8 / 10) << "a gap at " << pts[i - 1] / 6000.0 << " s";
   }
   // The pattern changes every frame, so nearly every frame slot is filled, and none twice.
   EXPECT_LE(static_cast<double>(pts.size()), duration * kFps + 2);
