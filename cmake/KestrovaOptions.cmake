@@ -11,3 +11,10 @@ elseif(KESTROVA_SANITIZE STREQUAL "thread")
 elseif(NOT KESTROVA_SANITIZE STREQUAL "")
   message(FATAL_ERROR "KESTROVA_SANITIZE must be empty, 'address' or 'thread', not '${KESTROVA_SANITIZE}'")
 endif()
+
+# Debian's hardening for what gets packaged: checked string and memory functions, and relocations
+# resolved and made read-only at start. Sanitizer builds do their own checking.
+if(KESTROVA_SANITIZE STREQUAL "")
+  add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+  add_link_options(-Wl,-z,relro,-z,now)
+endif()
