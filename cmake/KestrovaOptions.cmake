@@ -15,6 +15,7 @@ endif()
 # Debian's hardening for what gets packaged: checked string and memory functions, and relocations
 # resolved and made read-only at start. Sanitizer builds do their own checking.
 if(KESTROVA_SANITIZE STREQUAL "")
-  add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+  # -U first: some compilers define it already, and a redefinition would be an error here.
+  add_compile_options("$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
   add_link_options(-Wl,-z,relro,-z,now)
 endif()

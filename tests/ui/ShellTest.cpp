@@ -305,20 +305,5 @@ TEST_F(RemoteCommandsTest, EachVerbDrivesTheControllerAsTheHotKeysDo) {
   expect("record-everything", "2 Unknown command \u201crecord-everything\u201d.", idle);
 }
 
-TEST(RemoteCommandsAnswer, DecodesWhatItEncodesAndDistrustsTheRest) {
-  const std::pair<const char*, RemoteCommands::Answer> cases[] = {
-      {"0 recording 00:42", {0, "recording 00:42"}},
-      {"0", {0, ""}},
-      {"1 Kestrova is not recording.", {1, "Kestrova is not recording."}},
-      {"garbage", {1, "garbage"}},
-  };
-  for (const auto& [line, answer] : cases) {
-    SCOPED_TRACE(line);
-    const RemoteCommands::Answer decoded = RemoteCommands::decode(line);
-    EXPECT_EQ(decoded.exitCode, answer.exitCode);
-    EXPECT_EQ(decoded.text, answer.text);
-  }
-}
-
 }  // namespace
 }  // namespace kestrova
