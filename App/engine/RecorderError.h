@@ -10,7 +10,15 @@ namespace kestrova {
 // descriptions.
 class RecorderError : public std::exception {
  public:
-  enum class Case { writer, noDisplay, noFrames };
+  enum class Case {
+    writer,
+    noDisplay,
+    noFrames,
+    // The user declined to share the screen: no recording, and nothing to report.
+    cancelled,
+    // The desktop ended the screen sharing (its own "stop sharing" control): a stop, not a failure.
+    sharingEnded,
+  };
 
   static RecorderError writer(std::string message) {
     return RecorderError(Case::writer, std::move(message));
@@ -20,6 +28,13 @@ class RecorderError : public std::exception {
   }
   static RecorderError noFrames() {
     return RecorderError(Case::noFrames, "No frames were captured.");
+  }
+
+  static RecorderError cancelled() {
+    return RecorderError(Case::cancelled, "The recording was cancelled.");
+  }
+  static RecorderError sharingEnded() {
+    return RecorderError(Case::sharingEnded, "Screen sharing was stopped.");
   }
 
   Case errorCase() const noexcept { return case_; }
