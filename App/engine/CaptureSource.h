@@ -18,6 +18,13 @@ struct CaptureConfig {
   int queueDepth = 6;
 };
 
+// The desktop ended the capture (its own "stop sharing" control, or the stream closed): not a
+// failure. The owner ends the recording as for a stop, and the file is kept.
+class CaptureEnded : public PlatformError {
+ public:
+  using PlatformError::PlatformError;
+};
+
 struct CaptureStats {
   std::uint64_t delivered = 0;  // samples handed to the sink
   std::uint64_t skipped = 0;    // frames not delivered because queueDepth samples were in flight
@@ -33,8 +40,9 @@ class CaptureSource {
   // on (post it to the sample queue); the sample's in-flight slot is free again when the last
   // reference to it goes. The image's pixels() must be called on one thread at a time.
   using SampleSink = std::function<void(std::shared_ptr<CapturedSample>)>;
-  // Called at most once, on the capture thread, when the stream stops abnormally. The capture has
-  // ended then; the owner still calls stop().
+  // Called at most once, on the capture thread, when the stream stops abnormally, or with
+  // CaptureEnded when the desktop ended it. The capture has ended then; the owner still calls
+  // stop().
   using FailureHandler = std::function<void(const PlatformError&)>;
 
   virtual ~CaptureSource() = default;
