@@ -1,13 +1,27 @@
 #include "LinuxRecorderPlatform.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "FfmpegWriter.h"
+#include "PipeWireStream.h"
 #include "RingImage.h"
+#include "WaylandCapture.h"
 #include "X11CaptureSource.h"
 #include "X11ClickMonitor.h"
 #include "X11Desktop.h"
 #include "X11Displays.h"
 
 namespace kestrova::linux_desktop {
+
+SessionKind currentSession() {
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const char* type = std::getenv("XDG_SESSION_TYPE");
+  if ((wayland && *wayland) || (type && std::strcmp(type, "wayland") == 0)) {
+    return SessionKind::wayland;
+  }
+  return SessionKind::x11;
+}
 
 RecorderPlatform makeRecorderPlatform(const std::string& display) {
   RecorderPlatform p;
@@ -16,6 +30,21 @@ RecorderPlatform makeRecorderPlatform(const std::string& display) {
   p.makeWriter = [](const RecorderConfig& config) { return ffmpeg::createFfmpegWriter(config); };
   p.clickMonitor = std::make_shared<x11::X11ClickMonitor>(display);
   p.pointer = std::make_shared<x11::X11PointerSource>(display.empty() ? nullptr : display.c_str());
+  p.clock = std::make_shared<SteadyHostClock>();
+  p.makeRing = [] { return qt::makeRingImage(); };
+  return p;
+}
+
+RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
+                                        std::shared_ptr<void> keepAlive) {
+  auto stream = std::make_shared<wayland::PipeWireStream>(std::move(remote), node);
+  RecorderPlatform p;
+  p.displays = std::make_shared<wayland::WaylandDisplayList>(stream, node);
+  p.makeCaptureSource = [stream, keepAlive] {
+    return std::make_unique<wayland::WaylandCaptureSource>(stream);
+  };
+  p.makeWriter = [](const RecorderConfig& config) { return ffmpeg::createFfmpegWriter(config); };
+  p.pointer = std::make_shared<wayland::WaylandPointerSource>(stream);
   p.clock = std::make_shared<SteadyHostClock>();
   p.makeRing = [] { return qt::makeRingImage(); };
   return p;

@@ -1,16 +1,34 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
+#include "PortalStream.h"
 #include "Recorder.h"
 #include "RecordingEngine.h"
 
 namespace kestrova::linux_desktop {
 
+enum class SessionKind { x11, wayland };
+
+// The kind of desktop session this process runs in: Wayland when WAYLAND_DISPLAY is set or
+// XDG_SESSION_TYPE says so (an X11 grab there would see only XWayland's windows), else X11.
+SessionKind currentSession();
+
 // The recorder's platform services on an X11 desktop: RandR displays, MIT-SHM capture, the
 // XInput 2 click monitor, the X11 pointer, the FFmpeg writer and the Qt-drawn ring. `display` names
 // the X server ("" for $DISPLAY). Throws PlatformError when the X server cannot be reached.
 RecorderPlatform makeRecorderPlatform(const std::string& display = {});
+
+// The recorder's platform services on one screen cast that a Wayland desktop granted: the cast's
+// PipeWire stream (connected here, through `remote`, or the default daemon when it is invalid),
+// the pointer from its metadata, the FFmpeg writer and the Qt-drawn ring. There is no click
+// monitor: Wayland shows no client the desktop's clicks. Everything is in the stream's pixels (the
+// display list's one display is the stream at scale 1). `keepAlive` (the portal session) is held
+// as long as the services. Throws PlatformError when the stream cannot be had.
+RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
+                                        std::shared_ptr<void> keepAlive = {});
 
 // Makes a Recorder on a fresh set of platform services for each recording, so a recording never
 // inherits a connection that broke during an earlier one.

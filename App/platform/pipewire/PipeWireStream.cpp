@@ -141,7 +141,10 @@ struct PipeWireStream::State {
   pw_context* context = nullptr;
   pw_core* core = nullptr;
   pw_stream* stream = nullptr;
+  pw_registry* registry = nullptr;
+  std::uint32_t nodeId = 0;
   spa_hook coreListener{};
+  spa_hook registryListener{};
   spa_hook streamListener{};
   spa_source* timer = nullptr;
 
@@ -181,6 +184,12 @@ struct PipeWireStream::State {
     if (id != PW_ID_CORE) return;
     // The remote went away: the portal closed it, or PipeWire itself is gone.
     s->streamGone(res == -EPIPE, message ? message : spa_strerror(res));
+  }
+
+  // A node that goes away is the cast ending: the stream itself only pauses then.
+  static void onGlobalRemoved(void* data, std::uint32_t id) {
+    auto* s = static_cast<State*>(data);
+    if (id == s->nodeId) s->streamGone(true, kEnded);
   }
 
   static void onStateChanged(void* data, pw_stream_state, pw_stream_state state, const char* err) {
@@ -408,6 +417,13 @@ const pw_core_events kCoreEvents = [] {
   return e;
 }();
 
+const pw_registry_events kRegistryEvents = [] {
+  pw_registry_events e{};
+  e.version = PW_VERSION_REGISTRY_EVENTS;
+  e.global_remove = &PipeWireStream::State::onGlobalRemoved;
+  return e;
+}();
+
 const pw_stream_events kStreamEvents = [] {
   pw_stream_events e{};
   e.version = PW_VERSION_STREAM_EVENTS;
@@ -455,6 +471,11 @@ PipeWireStream::PipeWireStream(UniqueFd remote, std::uint32_t nodeId,
       failure = kCannotConnect;
     } else {
       pw_core_add_listener(s.core, &s.coreListener, &kCoreEvents, &s);
+      s.nodeId = nodeId;
+      s.registry = pw_core_get_registry(s.core, PW_VERSION_REGISTRY, 0);
+      if (s.registry) {
+        pw_registry_add_listener(s.registry, &s.registryListener, &kRegistryEvents, &s);
+      }
       s.stream = pw_stream_new(s.core, "Kestrova",
                                pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
                                                  "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
@@ -540,6 +561,11 @@ void PipeWireStream::stop() {
       pw_stream_disconnect(s.stream);
       pw_stream_destroy(s.stream);
       s.stream = nullptr;
+    }
+    if (s.registry) {
+      spa_hook_remove(&s.registryListener);
+      pw_proxy_destroy(reinterpret_cast<pw_proxy*>(s.registry));
+      s.registry = nullptr;
     }
     if (s.core) {
       spa_hook_remove(&s.coreListener);
