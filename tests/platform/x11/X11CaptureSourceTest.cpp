@@ -325,7 +325,7 @@ TEST_F(X11CaptureSourceTest, TheViewportAroundThePointerReachesTheEncoder) {
       capture,
       [&](std::shared_ptr<CapturedSample> sample) {
         queue.post([&, sample] {
-          pipeline.handle(*sample);
+          pipeline.handle(sample);
           ++handled;
         });
       },
