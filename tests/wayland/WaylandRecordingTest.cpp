@@ -255,6 +255,70 @@ TEST_F(WaylandRecording, FollowsThePointerAndDrawsItWhereItIs) {
   EXPECT_GE(drawn, checked * 9 / 10) << "the pointer is not drawn at its hot spot";
 }
 
+// A still screen, and the pointer jumps across it: PipeWire sends nothing while the screen stands
+// still, yet the camera's glide after the jump shows at the frame rate, as the tracker eases.
+TEST_F(WaylandRecording, AJumpOnAStillScreenShowsTheGlide) {
+  Pattern pattern(0);
+  MutterCast cast(session()->bus());
+  const Point from{200, 150}, to{1100, 600};
+  cast.moveTo(from.x, from.y);
+  std::this_thread::sleep_for(500ms);  // the window's arrival animates; let it finish
+  const auto url = scratchDir() / "glide.mp4";
+  RecorderPlatform platform = linux_desktop::makeScreenCastPlatform(UniqueFd(), cast.node());
+  RecorderConfig cfg = configFor(platform, url);
+  cfg.smoothing = 0.45;  // eases for about 1.5 s after the jump
+  auto recorder = Recorder::create(cfg, std::move(platform));
+  recorder->start();
+  const Clock::time_point t0 = outputZero(*recorder);
+  std::this_thread::sleep_for(600ms);
+  const double jumpedAt = std::chrono::duration<double>(Clock::now() - t0).count();
+  cast.moveTo(to.x, to.y);
+  std::this_thread::sleep_for(2200ms);
+  ASSERT_EQ(recorder->stop(), url);
+
+  struct Seen {
+    double t;
+    Point origin;
+  };
+  std::vector<Seen> frames;
+  ASSERT_TRUE(testing::decodeFrames(url, [&](const DecodedFrame& f) {
+    frames.push_back({f.pts / 6000.0, decodedOrigin(f)});
+  }));
+  const Rect start = settledViewport(from), end = settledViewport(to);
+  const double tolX = 6 + 1.5 * kScreenW / 255.0, tolY = 6 + 1.5 * kScreenH / 255.0;
+  // The first frame that left the start: the camera's first step after the jump.
+  const auto moved = std::find_if(frames.begin(), frames.end(), [&](const Seen& s) {
+    return std::abs(s.origin.x - start.minX()) > tolX || std::abs(s.origin.y - start.minY()) > tolY;
+  });
+  ASSERT_NE(moved, frames.end()) << "the camera never moved";
+  ASSERT_NE(moved, frames.begin());
+  // mutter, rendering in software on a busy machine, may take a while to show the move.
+  EXPECT_NEAR(moved->t, jumpedAt, 1.0);
+
+  // Replayed over the same frame times, the tracker goes where the video went.
+  ViewportTracker tracker{{kScreenW, kScreenH}, {kOutW, kOutH}, cfg.smoothing, 0, 0, 0, false};
+  tracker.update(from, 0);
+  double longestStep = 0;
+  int gliding = 0;
+  for (auto it = moved; it != frames.end(); ++it) {
+    // As the pipeline does, a step eases over at most 0.1 s.
+    const double dt = it->t - std::prev(it)->t;
+    const Rect want = tracker.update(to, std::min(dt, 0.1));
+    SCOPED_TRACE(::testing::Message() << "frame at " << it->t << " s");
+    EXPECT_NEAR(it->origin.x, want.minX(), tolX);
+    EXPECT_NEAR(it->origin.y, want.minY(), tolY);
+    if (std::abs(want.minX() - end.minX()) > 1 || std::abs(want.minY() - end.minY()) > 1) {
+      ++gliding;
+      if (it != moved) longestStep = std::max(longestStep, dt);
+    }
+  }
+  // The glide at the frame rate: a frame every 1/fps s until the camera has arrived.
+  EXPECT_GE(gliding, 5);
+  if (kAtSpeed) {
+    EXPECT_LT(longestStep, 2.0 / kFps) << "the glide is not at the frame rate";
+  }
+}
+
 // The desktop ends the cast mid-recording (its "stop sharing" control): the recorder hears of it
 // once, as the end of sharing rather than a failure, and stopping keeps what was recorded.
 TEST_F(WaylandRecording, AStreamTheCompositorClosesEndsTheRecordingAndKeepsTheFile) {

@@ -91,11 +91,12 @@ namespace {
 
 class PipeWireSample final : public CapturedSample, public CapturedImage {
  public:
-  PipeWireSample(std::shared_ptr<Frame> frame, CursorPlacement cursor, double pts,
+  PipeWireSample(std::shared_ptr<Frame> frame, CursorPlacement cursor, double pts, bool unchanged,
                  std::shared_ptr<Counters> counters)
       : frame_(std::move(frame)),
         cursor_(std::move(cursor)),
         pts_(pts),
+        unchanged_(unchanged),
         counters_(std::move(counters)) {
     frame_->users.fetch_add(1);
     counters_->inFlight.fetch_add(1);
@@ -112,6 +113,7 @@ class PipeWireSample final : public CapturedSample, public CapturedImage {
   }
   CapturedImage* imageBuffer() override { return this; }
   double presentationTimeSeconds() const override { return pts_; }
+  bool imageUnchanged() const override { return unchanged_; }
 
   int width() const override { return frame_->width; }
   int height() const override { return frame_->height; }
@@ -128,6 +130,7 @@ class PipeWireSample final : public CapturedSample, public CapturedImage {
   std::shared_ptr<Frame> frame_;
   CursorPlacement cursor_;
   double pts_;
+  bool unchanged_;
   std::shared_ptr<Counters> counters_;
 };
 
@@ -147,6 +150,7 @@ struct PipeWireStream::State {
   spa_hook registryListener{};
   spa_hook streamListener{};
   spa_source* timer = nullptr;
+  bool running = false;  // the thread loop runs; set and read on the controlling thread
 
   // Connecting.
   bool formatKnown = false;
@@ -167,8 +171,8 @@ struct PipeWireStream::State {
 
   // Delivering.
   bool delivering = false;
-  bool pending = false;  // something changed since the last sample
-  bool keepComing = false;
+  bool pending = false;    // something changed since the last sample
+  bool requested = false;  // the consumer asked for a sample all the same
   bool reported = false;
   Clock::duration interval{};
   Clock::time_point nextDue{};
@@ -385,7 +389,7 @@ struct PipeWireStream::State {
 
   void deliverIfDue() {
     if (!delivering || reported) return;
-    if (!pending && !keepComing) return;
+    if (!pending && !requested) return;
     const Clock::time_point now = Clock::now();
     if (now < nextDue) {
       armTimer(nextDue);
@@ -399,12 +403,13 @@ struct PipeWireStream::State {
     }
     if (held) takeHeld();
     if (!latest) return;  // pointer news before any picture
+    const bool unchanged = !pending;
     pending = false;
-    // After a stall, carry on from now instead of catching up with a burst.
-    nextDue = std::max(nextDue + interval, now);
+    requested = false;
+    // On the grid of frame times; after a stall, a new grid from now rather than a burst.
+    nextDue = now - nextDue > interval ? now + interval : nextDue + interval;
     counters->delivered.fetch_add(1);
-    sink(std::make_shared<PipeWireSample>(latest, placement(), clock.now(), counters));
-    if (keepComing) armTimer(nextDue);
+    sink(std::make_shared<PipeWireSample>(latest, placement(), clock.now(), unchanged, counters));
   }
 };
 
@@ -457,9 +462,10 @@ PipeWireStream::PipeWireStream(UniqueFd remote, std::uint32_t nodeId,
   if (!s.loop) throw PlatformError(kCannotConnect);
   s.context = pw_context_new(pw_thread_loop_get_loop(s.loop), nullptr, 0);
   if (!s.context || pw_thread_loop_start(s.loop) < 0) {
-    stop();
+    release();
     throw PlatformError(kCannotConnect);
   }
+  s.running = true;
 
   std::string failure;
   {
@@ -511,13 +517,13 @@ PipeWireStream::PipeWireStream(UniqueFd remote, std::uint32_t nodeId,
     }
   }
   if (!failure.empty()) {
-    stop();
+    release();
     throw PlatformError(failure);
   }
 }
 
 PipeWireStream::~PipeWireStream() {
-  stop();
+  release();
 }
 
 std::optional<StreamPoint> PipeWireStream::pointer() const {
@@ -549,8 +555,8 @@ void PipeWireStream::start(const CaptureConfig& config, CaptureSource::SampleSin
 }
 
 void PipeWireStream::stop() {
-  if (!state_ || !state_->loop) return;
   State& s = *state_;
+  if (!s.loop || !s.running) return;
   {
     LoopLock lock(s.loop);
     s.delivering = false;
@@ -578,19 +584,26 @@ void PipeWireStream::stop() {
     }
   }
   pw_thread_loop_stop(s.loop);
+  s.running = false;
+}
+
+void PipeWireStream::release() {
+  stop();
+  State& s = *state_;
+  // Last: requestFrame() may still take the loop's lock until the owner lets go of this object.
   if (s.context) pw_context_destroy(s.context);
-  pw_thread_loop_destroy(s.loop);
+  if (s.loop) pw_thread_loop_destroy(s.loop);
   s.context = nullptr;
   s.loop = nullptr;
 }
 
-void PipeWireStream::setKeepFramesComing(bool keep) {
+void PipeWireStream::requestFrame() {
   State& s = *state_;
   if (!s.loop) return;
   LoopLock lock(s.loop);
-  if (s.keepComing == keep) return;
-  s.keepComing = keep;
-  if (keep && s.delivering) s.armTimer(std::max(s.nextDue, Clock::now()));
+  if (!s.delivering || s.requested) return;
+  s.requested = true;
+  s.armTimer(std::max(s.nextDue, Clock::now()));
 }
 
 CaptureStats PipeWireStream::stats() const {

@@ -28,9 +28,9 @@ struct StreamPoint {
 // pointer where it was when it was taken.
 //
 // Threads: the constructor, start(), stop() and the destructor run on one controlling thread.
-// pointer() and the size are read from any thread. setKeepFramesComing() may be called from any
-// thread. The sink and the failure handler are called on the PipeWire thread, between start() and
-// stop().
+// pointer() and the size are read from any thread. requestFrame() may be called from any thread
+// while the object exists. The sink and the failure handler are called on the PipeWire thread,
+// between start() and stop().
 class PipeWireStream {
  public:
   // Connects to node `nodeId` through `remote` (invalid: the default PipeWire daemon) and waits
@@ -55,18 +55,21 @@ class PipeWireStream {
   // breaks, with PlatformError. Called once.
   void start(const CaptureConfig& config, CaptureSource::SampleSink sink,
              CaptureSource::FailureHandler onFailure);
-  // No sample and no failure is reported once this returns. Idempotent.
+  // No sample and no failure is reported once this returns. Idempotent. The pointer and the size
+  // stay as they were last.
   void stop();
 
-  // While set, the current picture is handed on again every 1/fps s even when nothing changed
-  // (the camera still glides, a click ring still fades).
-  void setKeepFramesComing(bool keep);
+  // Asks for one sample at the next frame deadline even when nothing changed (see
+  // CaptureSource::requestFrame()). Thread-safe; ignored before start() and after stop().
+  void requestFrame();
 
   CaptureStats stats() const;
 
   struct State;  // the PipeWire thread's
 
  private:
+  void release();  // stops, then frees the thread loop
+
   std::unique_ptr<State> state_;
   std::atomic<int> width_{0};
   std::atomic<int> height_{0};

@@ -35,9 +35,8 @@ class WaylandCaptureSource final : public CaptureSource {
 
   void start(const CaptureConfig& config, SampleSink sink, FailureHandler onFailure) override;
   void stop() override;
+  void requestFrame() override { stream_->requestFrame(); }
   CaptureStats stats() const override { return stream_->stats(); }
-  // Thread-safe.
-  void setKeepFramesComing(bool keep) { stream_->setKeepFramesComing(keep); }
 
  private:
   std::shared_ptr<PipeWireStream> stream_;
