@@ -14,7 +14,7 @@ packages=(
   # user interface and desktop services
   qt6-base-dev qt6-base-dev-tools libcanberra-dev fonts-dejavu-core
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth ffmpeg time
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth ffmpeg time dbus-daemon
 )
 
 missing=()
