@@ -34,7 +34,8 @@ class CaptureSource {
   // reference to it goes. The image's pixels() must be called on one thread at a time.
   using SampleSink = std::function<void(std::shared_ptr<CapturedSample>)>;
   // Called at most once, on the capture thread, when the stream stops abnormally. The capture has
-  // ended then; the owner still calls stop().
+  // ended then; the owner still calls stop(). PlatformError::sharingEnded() means the desktop's own
+  // "stop sharing" control ended it, which the recording treats as a stop.
   using FailureHandler = std::function<void(const PlatformError&)>;
 
   virtual ~CaptureSource() = default;
