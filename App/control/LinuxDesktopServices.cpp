@@ -18,6 +18,23 @@
 #include "X11Screens.h"
 
 namespace kestrova {
+namespace {
+
+const char* const kForgetful =
+    "This desktop's screen sharing does not remember the chosen screen, so it would ask before "
+    "every recording. Kestrova needs one that remembers, such as GNOME's or KDE Plasma's.";
+
+}  // namespace
+
+RestoreTokenStore restoreTokenPreference() {
+  return {[] { return Prefs::string(Prefs::kRestoreToken).value_or(QString()).toStdString(); },
+          [](const std::string& token) {
+            if (token.empty())
+              Prefs::remove(Prefs::kRestoreToken);
+            else
+              Prefs::set(Prefs::kRestoreToken, QString::fromStdString(token));
+          }};
+}
 
 // One libcanberra context for the program, made when the first sound plays.
 struct LinuxDesktopServices::Sound {
@@ -36,8 +53,7 @@ LinuxDesktopServices::LinuxDesktopServices()
 LinuxDesktopServices::~LinuxDesktopServices() = default;
 
 bool LinuxDesktopServices::preflightScreenCapture() {
-  if (grant_ == CaptureGrant::portal)
-    return !Prefs::string(Prefs::kRestoreToken).value_or(QString()).isEmpty();
+  if (grant_ == CaptureGrant::portal) return !restoreTokenPreference().load().empty();
   return x11::displayOffersSharedMemory();
 }
 
@@ -46,34 +62,26 @@ DesktopServices::CaptureAnswer LinuxDesktopServices::requestScreenCapture() {
   if (asking_) return {};  // the dialog is up already; its answer will tell
   asking_ = true;
   if (!portal_) portal_ = std::make_unique<ScreenCastPortal>();
+  const RestoreTokenStore tokens = restoreTokenPreference();
 
   // The window stays responsive while the desktop's dialog waits for the user.
   QEventLoop loop;
   auto answer = std::make_shared<ScreenCastPortal::Result>();
-  portal_->openAsync(Prefs::string(Prefs::kRestoreToken).value_or(QString()).toStdString(),
-                     [&loop, answer](ScreenCastPortal::Result result) {
-                       *answer = std::move(result);
-                       QMetaObject::invokeMethod(&loop, &QEventLoop::quit);
-                     });
+  portal_->openAsync(tokens.load(), [&loop, answer](ScreenCastPortal::Result result) {
+    *answer = std::move(result);
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit);
+  });
   loop.exec();
   asking_ = false;
+  rememberChoice(*answer, tokens);
 
   switch (answer->outcome) {
     case ScreenCastPortal::Outcome::granted:
       // Only the grant was wanted: each recording opens a session of its own with the token.
       portal_->close();
-      if (answer->stream.restoreToken.empty())
-        return {
-            false,
-            QStringLiteral(
-                "This desktop's screen sharing does not remember the chosen screen, so Kestrova "
-                "would "
-                "have to ask before every recording. Kestrova needs a desktop whose screen sharing "
-                "remembers it, such as GNOME or KDE Plasma.")};
-      Prefs::set(Prefs::kRestoreToken, QString::fromStdString(answer->stream.restoreToken));
+      if (answer->stream.restoreToken.empty()) return {false, QString::fromLatin1(kForgetful)};
       return {true, {}};
     case ScreenCastPortal::Outcome::cancelled:
-      Prefs::remove(Prefs::kRestoreToken);
       return {};
     case ScreenCastPortal::Outcome::failed:
       break;
@@ -82,7 +90,7 @@ DesktopServices::CaptureAnswer LinuxDesktopServices::requestScreenCapture() {
 }
 
 void LinuxDesktopServices::forgetScreenCapture() {
-  if (grant_ == CaptureGrant::portal) Prefs::remove(Prefs::kRestoreToken);
+  if (grant_ == CaptureGrant::portal) restoreTokenPreference().save({});
 }
 
 void LinuxDesktopServices::openScreenCaptureSettings() {}

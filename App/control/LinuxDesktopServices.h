@@ -3,10 +3,13 @@
 #include <memory>
 
 #include "DesktopServices.h"
+#include "ScreenCastPortal.h"
 
 namespace kestrova {
 
-class ScreenCastPortal;
+// The screen-cast portal's restore token in the preferences ("restoreToken"). Usable on any
+// thread: the recorder's start opens its stream with it (openRecordingStream).
+RestoreTokenStore restoreTokenPreference();
 
 // The desktop services of a Linux session:
 // - on X11, screen capture is allowed on a display with MIT-SHM (no prompt exists, and no settings

@@ -471,6 +471,25 @@ PortalStream takeStreamOrThrow(ScreenCastPortal::Result result) {
   throw PlatformError(result.message);
 }
 
+void rememberChoice(const ScreenCastPortal::Result& result, const RestoreTokenStore& store) {
+  switch (result.outcome) {
+    case ScreenCastPortal::Outcome::granted:
+      store.save(result.stream.restoreToken);
+      break;
+    case ScreenCastPortal::Outcome::cancelled:
+      store.save({});
+      break;
+    case ScreenCastPortal::Outcome::failed:
+      break;
+  }
+}
+
+PortalStream openRecordingStream(ScreenCastPortal& portal, const RestoreTokenStore& store) {
+  ScreenCastPortal::Result result = portal.open(store.load());
+  rememberChoice(result, store);
+  return takeStreamOrThrow(std::move(result));
+}
+
 }  // namespace kestrova
 
 #include "ScreenCastPortal.moc"

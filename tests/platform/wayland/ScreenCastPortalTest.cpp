@@ -237,6 +237,24 @@ TEST_F(ScreenCastPortalTest, NoPortalOnTheBusIsAClearFailure) {
   EXPECT_NE(result.message.find("xdg-desktop-portal"), std::string::npos) << result.message;
 }
 
+TEST_F(ScreenCastPortalTest, ARecordingsStreamKeepsTheStoredTokenCurrent) {
+  std::string stored = "0b8f2a44-51de-4e0e-8d7b-1f6f7c0a9e21";  // refused by the fake
+  const RestoreTokenStore store{[&] { return stored; },
+                                [&](const std::string& token) { stored = token; }};
+  {
+    ASSERT_TRUE(bus_.start({}));
+    ScreenCastPortal portal(bus_.address().toStdString());
+    const PortalStream stream = openRecordingStream(portal, store);
+    EXPECT_EQ(stored, stream.restoreToken);
+    EXPECT_FALSE(stored.empty());
+  }
+  FakePortalBus cancelling;
+  ASSERT_TRUE(cancelling.start({"--dialog", "cancel"}));
+  ScreenCastPortal portal(cancelling.address().toStdString());
+  EXPECT_THROW(openRecordingStream(portal, store), RecorderError);
+  EXPECT_EQ(stored, "") << "a token that did not spare the dialog is dropped";
+}
+
 TEST(TakeStreamOrThrow, ACancelledDialogIsTheCancelledCaseAndAFailureCarriesItsMessage) {
   ScreenCastPortal::Result cancelled;
   cancelled.outcome = Outcome::cancelled;
