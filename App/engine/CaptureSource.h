@@ -18,13 +18,6 @@ struct CaptureConfig {
   int queueDepth = 6;
 };
 
-// The desktop ended the capture (its own "stop sharing" control, or the stream closed): not a
-// failure. The owner ends the recording as for a stop, and the file is kept.
-class CaptureEnded : public PlatformError {
- public:
-  using PlatformError::PlatformError;
-};
-
 struct CaptureStats {
   std::uint64_t delivered = 0;  // samples handed to the sink
   std::uint64_t skipped = 0;    // frames not delivered because queueDepth samples were in flight
@@ -48,9 +41,9 @@ class CaptureSource {
   // consumer may keep the last sample it rendered until it renders another (to show that image
   // again), so one slot may stay taken for long: a source must go on with the others.
   using SampleSink = std::function<void(std::shared_ptr<CapturedSample>)>;
-  // Called at most once, on the capture thread, when the stream stops abnormally, or with
-  // CaptureEnded when the desktop ended it. The capture has ended then; the owner still calls
-  // stop().
+  // Called at most once, on the capture thread, when the stream stops abnormally. The capture has
+  // ended then; the owner still calls stop(). PlatformError::sharingEnded() means the desktop's own
+  // "stop sharing" control ended it, which the recording treats as a stop.
   using FailureHandler = std::function<void(const PlatformError&)>;
 
   virtual ~CaptureSource() = default;

@@ -77,13 +77,7 @@ void Recorder::start() {
             [this, sample = std::move(sample)]() mutable { pipeline_->handle(std::move(sample)); });
       },
       [this](const PlatformError& error) {
-        if (!onFailure_) return;
-        // The owner finishes the file for an ended capture as for a stop, and reports nothing.
-        if (dynamic_cast<const CaptureEnded*>(&error)) {
-          onFailure_(std::make_exception_ptr(RecorderError::sharingEnded()));
-        } else {
-          onFailure_(std::make_exception_ptr(error));
-        }
+        if (onFailure_) onFailure_(std::make_exception_ptr(error));
       });
 }
 

@@ -16,8 +16,6 @@ class RecorderError : public std::exception {
     noFrames,
     // The user declined to share the screen: no recording, and nothing to report.
     cancelled,
-    // The desktop ended the screen sharing (its own "stop sharing" control): a stop, not a failure.
-    sharingEnded,
   };
 
   static RecorderError writer(std::string message) {
@@ -32,9 +30,6 @@ class RecorderError : public std::exception {
 
   static RecorderError cancelled() {
     return RecorderError(Case::cancelled, "The recording was cancelled.");
-  }
-  static RecorderError sharingEnded() {
-    return RecorderError(Case::sharingEnded, "Screen sharing was stopped.");
   }
 
   Case errorCase() const noexcept { return case_; }
@@ -52,10 +47,20 @@ class RecorderError : public std::exception {
 class PlatformError : public std::exception {
  public:
   explicit PlatformError(std::string description) : description_(std::move(description)) {}
+  // The desktop ended the screen sharing (its own "stop sharing" control, on Wayland): the
+  // recording ends as if the user had stopped it, and nothing is reported as a failure.
+  static PlatformError sharingEnded() {
+    PlatformError error("Screen sharing was stopped.");
+    error.sharingEnded_ = true;
+    return error;
+  }
+
+  bool isSharingEnded() const noexcept { return sharingEnded_; }
   const char* what() const noexcept override { return description_.c_str(); }
 
  private:
   std::string description_;
+  bool sharingEnded_ = false;
 };
 
 }  // namespace kestrova

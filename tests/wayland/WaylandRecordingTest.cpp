@@ -353,8 +353,8 @@ TEST_F(WaylandRecording, AStreamTheCompositorClosesEndsTheRecordingAndKeepsTheFi
   ASSERT_EQ(errors.size(), 1u) << "the end of the cast was not reported exactly once";
   try {
     std::rethrow_exception(errors[0]);
-  } catch (const RecorderError& e) {
-    EXPECT_EQ(e.errorCase(), RecorderError::Case::sharingEnded);
+  } catch (const PlatformError& e) {
+    EXPECT_TRUE(e.isSharingEnded()) << "reported as a failure: " << e.what();
   } catch (const std::exception& e) {
     ADD_FAILURE() << "reported as a failure: " << e.what();
   }

@@ -24,7 +24,6 @@ constexpr const char* kCannotConnect =
     "Could not connect to the desktop's screen sharing (PipeWire).";
 constexpr const char* kNoFormat = "The desktop's screen sharing sent no picture.";
 constexpr const char* kSizeChanged = "The recorded screen changed its size.";
-constexpr const char* kEnded = "The desktop stopped the screen sharing.";
 
 // The cursor metadata holds the image too. mutter offers one fixed size, that of a 384×384 image,
 // and a range that stops short of what the compositor offers gets no metadata at all, silently.
@@ -193,13 +192,13 @@ struct PipeWireStream::State {
   // A node that goes away is the cast ending: the stream itself only pauses then.
   static void onGlobalRemoved(void* data, std::uint32_t id) {
     auto* s = static_cast<State*>(data);
-    if (id == s->nodeId) s->streamGone(true, kEnded);
+    if (id == s->nodeId) s->streamGone(true, "the stream ended");
   }
 
   static void onStateChanged(void* data, pw_stream_state, pw_stream_state state, const char* err) {
     auto* s = static_cast<State*>(data);
     if (state == PW_STREAM_STATE_ERROR) s->streamGone(false, err ? err : "error");
-    if (state == PW_STREAM_STATE_UNCONNECTED) s->streamGone(true, kEnded);
+    if (state == PW_STREAM_STATE_UNCONNECTED) s->streamGone(true, "the stream ended");
   }
 
   static void onParamChanged(void* data, std::uint32_t id, const spa_pod* param) {
@@ -256,7 +255,7 @@ struct PipeWireStream::State {
     if (error.empty()) error = why;
     pw_thread_loop_signal(loop, false);
     if (ended) {
-      fail(CaptureEnded(kEnded));
+      fail(PlatformError::sharingEnded());
     } else {
       fail(PlatformError("The desktop's screen sharing failed: " + why));
     }

@@ -51,7 +51,8 @@ class PipeWireStream {
 
   // Starts handing samples to `sink`: the current picture at once, then whenever the screen or
   // the pointer changed, at most `config.fps` times a second and with at most `config.queueDepth`
-  // samples alive. A stream the compositor closes calls `onFailure` with CaptureEnded; one that
+  // samples alive. A stream the compositor closes calls `onFailure` with
+  // PlatformError::sharingEnded(); one that
   // breaks, with PlatformError. Called once.
   void start(const CaptureConfig& config, CaptureSource::SampleSink sink,
              CaptureSource::FailureHandler onFailure);

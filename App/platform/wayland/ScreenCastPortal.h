@@ -76,4 +76,20 @@ class ScreenCastPortal {
 // PlatformError with the portal's message when it failed.
 PortalStream takeStreamOrThrow(ScreenCastPortal::Result result);
 
+// Where the restore token lives between runs (the "restoreToken" preference). Both functions are
+// called on the thread that uses the store.
+struct RestoreTokenStore {
+  std::function<std::string()> load;
+  std::function<void(const std::string&)> save;  // "" forgets the token
+};
+
+// Keeps the stored token current after a request: the new one when granted; none when the dialog
+// was cancelled (the stored one no longer spares it); unchanged after a failure.
+void rememberChoice(const ScreenCastPortal::Result& result, const RestoreTokenStore& store);
+
+// A recording's stream: opens with the stored token (so no dialog when it is accepted), remembers
+// the outcome, and returns the stream or throws as takeStreamOrThrow() does. Blocks; call it off
+// the portal thread (the recorder's start, or kestrova-record's main thread).
+PortalStream openRecordingStream(ScreenCastPortal& portal, const RestoreTokenStore& store);
+
 }  // namespace kestrova
