@@ -45,7 +45,7 @@ constexpr uint kFirstVersionWithTokens = 4;
 constexpr auto kStepTimeout = 30s;
 
 const char* const kNoPortal =
-    "Screen sharing is not available: the desktop portal (xdg-desktop-portal) does not answer.";
+    "Screen sharing is not available: no desktop portal (xdg-desktop-portal) offers it.";
 const char* const kNoPointer =
     "This desktop's screen sharing does not report the pointer, so Kestrova cannot follow it. "
     "Kestrova records Wayland desktops whose screen sharing does: GNOME and KDE Plasma.";
@@ -446,13 +446,14 @@ ScreenCastPortal::Result ScreenCastPortal::open(std::string restoreToken) {
 }
 
 void ScreenCastPortal::close() {
-  Q_ASSERT(QThread::currentThread() != &thread_->thread);
+  // From the portal's own callbacks too: a blocking hop to the same thread would never return.
+  if (QThread::currentThread() == &thread_->thread) return worker_->close();
   QMetaObject::invokeMethod(
       worker_, [w = worker_] { w->close(); }, Qt::BlockingQueuedConnection);
 }
 
 void ScreenCastPortal::setOnClosed(std::function<void()> handler) {
-  Q_ASSERT(QThread::currentThread() != &thread_->thread);
+  if (QThread::currentThread() == &thread_->thread) return worker_->setOnClosed(std::move(handler));
   QMetaObject::invokeMethod(
       worker_,
       [w = worker_, handler = std::move(handler)]() mutable { w->setOnClosed(std::move(handler)); },

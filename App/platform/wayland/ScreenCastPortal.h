@@ -14,9 +14,9 @@ namespace kestrova {
 //
 // Threads: the D-Bus conversation runs on a thread of its own ("kestrova.portal") with its own bus
 // connection and event loop, so callers need no Qt event loop (the recorder's start runs on a
-// worker thread, kestrova-record on a plain main thread). Every public method is thread-safe and
-// may be called from any thread except the portal thread itself, that is, not from inside the
-// callbacks. A QCoreApplication must exist while the object lives.
+// worker thread, kestrova-record on a plain main thread). Every public method is thread-safe;
+// open() must not be called from inside the callbacks (they run on the portal thread, which it
+// waits for), the others may. A QCoreApplication must exist while the object lives.
 //
 // The connection stays up as long as the object: the GNOME portal (43) crashes when a client
 // disconnects while its dialog is open, so a pending dialog is closed through its request first.

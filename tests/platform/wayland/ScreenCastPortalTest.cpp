@@ -205,6 +205,7 @@ TEST_F(ScreenCastPortalTest, TheDesktopEndingTheSessionCallsOnClosedOnce) {
   std::promise<void> closed;
   std::atomic<int> calls = 0;
   portal.setOnClosed([&] {
+    portal.close();  // an owner may stop from inside the callback
     if (++calls == 1) closed.set_value();
   });
   ASSERT_EQ(portal.open("").outcome, Outcome::granted);
@@ -214,19 +215,6 @@ TEST_F(ScreenCastPortalTest, TheDesktopEndingTheSessionCallsOnClosedOnce) {
   ASSERT_EQ(closed.get_future().wait_for(20s), std::future_status::ready);
   portal.close();  // the owner's stop afterwards is harmless
   EXPECT_EQ(calls, 1);
-}
-
-TEST_F(ScreenCastPortalTest, ClosingOurselvesIsNotReportedAsTheDesktopEndingIt) {
-  ASSERT_TRUE(bus_.start({}));
-  ScreenCastPortal portal(bus_.address().toStdString());
-  std::atomic<bool> called = false;
-  portal.setOnClosed([&] { called = true; });
-  ASSERT_EQ(portal.open("").outcome, Outcome::granted);
-  portal.close();
-  bus_.ask("EndSessions");   // nothing of ours is open any more
-  bus_.ask("OpenSessions");  // a round trip after the signal, had one been sent
-  portal.close();            // the portal thread has handled everything before this
-  EXPECT_FALSE(called);
 }
 
 TEST_F(ScreenCastPortalTest, NoPortalOnTheBusIsAClearFailure) {
@@ -251,32 +239,13 @@ TEST_F(ScreenCastPortalTest, ARecordingsStreamKeepsTheStoredTokenCurrent) {
   FakePortalBus cancelling;
   ASSERT_TRUE(cancelling.start({"--dialog", "cancel"}));
   ScreenCastPortal portal(cancelling.address().toStdString());
-  EXPECT_THROW(openRecordingStream(portal, store), RecorderError);
-  EXPECT_EQ(stored, "") << "a token that did not spare the dialog is dropped";
-}
-
-TEST(TakeStreamOrThrow, ACancelledDialogIsTheCancelledCaseAndAFailureCarriesItsMessage) {
-  ScreenCastPortal::Result cancelled;
-  cancelled.outcome = Outcome::cancelled;
   try {
-    takeStreamOrThrow(std::move(cancelled));
-    ADD_FAILURE() << "no exception";
+    openRecordingStream(portal, store);
+    ADD_FAILURE() << "a cancelled dialog gave a stream";
   } catch (const RecorderError& e) {
     EXPECT_EQ(e.errorCase(), RecorderError::Case::cancelled);
   }
-
-  ScreenCastPortal::Result failed;
-  failed.message = "why";
-  EXPECT_THROW(
-      {
-        try {
-          takeStreamOrThrow(std::move(failed));
-        } catch (const PlatformError& e) {
-          EXPECT_STREQ(e.what(), "why");
-          throw;
-        }
-      },
-      PlatformError);
+  EXPECT_EQ(stored, "") << "a token that did not spare the dialog is dropped";
 }
 
 }  // namespace
