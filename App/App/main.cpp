@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
   }
 
   shell = std::make_unique<kestrova::KestrovaApp>(
-      kestrova::linux_desktop::makeRecordingEngineFactory(), std::make_unique<kestrova::LinuxDesktopServices>());
+      kestrova::linux_desktop::makeRecordingEngineFactory({}, kestrova::restoreTokenPreference()),
+      std::make_unique<kestrova::LinuxDesktopServices>());
   shell->launch();
   const int status = QApplication::exec();
   shell.reset();

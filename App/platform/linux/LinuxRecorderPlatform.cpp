@@ -1,27 +1,17 @@
 #include "LinuxRecorderPlatform.h"
 
-#include <cstdlib>
-#include <cstring>
-
 #include "FfmpegWriter.h"
 #include "PipeWireStream.h"
 #include "RingImage.h"
+#include "ScreenCastRecordingEngine.h"
 #include "WaylandCapture.h"
+#include "WaylandSession.h"
 #include "X11CaptureSource.h"
 #include "X11ClickMonitor.h"
 #include "X11Desktop.h"
 #include "X11Displays.h"
 
 namespace kestrova::linux_desktop {
-
-SessionKind currentSession() {
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  const char* type = std::getenv("XDG_SESSION_TYPE");
-  if ((wayland && *wayland) || (type && std::strcmp(type, "wayland") == 0)) {
-    return SessionKind::wayland;
-  }
-  return SessionKind::x11;
-}
 
 RecorderPlatform makeRecorderPlatform(const std::string& display) {
   RecorderPlatform p;
@@ -50,7 +40,13 @@ RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
   return p;
 }
 
-RecordingEngineFactory makeRecordingEngineFactory(const std::string& display) {
+RecordingEngineFactory makeRecordingEngineFactory(const std::string& display,
+                                                  RestoreTokenStore tokens) {
+  if (display.empty() && isWaylandSession()) {
+    return [tokens](const RecorderConfig& config) -> std::shared_ptr<RecordingEngine> {
+      return std::make_shared<ScreenCastRecordingEngine>(config, tokens);
+    };
+  }
   return [display](const RecorderConfig& config) -> std::shared_ptr<RecordingEngine> {
     return Recorder::create(config, makeRecorderPlatform(display));
   };

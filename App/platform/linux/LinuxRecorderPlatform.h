@@ -7,14 +7,9 @@
 #include "PortalStream.h"
 #include "Recorder.h"
 #include "RecordingEngine.h"
+#include "ScreenCastPortal.h"
 
 namespace kestrova::linux_desktop {
-
-enum class SessionKind { x11, wayland };
-
-// The kind of desktop session this process runs in: Wayland when WAYLAND_DISPLAY is set or
-// XDG_SESSION_TYPE says so (an X11 grab there would see only XWayland's windows), else X11.
-SessionKind currentSession();
 
 // The recorder's platform services on an X11 desktop: RandR displays, MIT-SHM capture, the
 // XInput 2 click monitor, the X11 pointer, the FFmpeg writer and the Qt-drawn ring. `display` names
@@ -31,7 +26,9 @@ RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
                                         std::shared_ptr<void> keepAlive = {});
 
 // Makes a Recorder on a fresh set of platform services for each recording, so a recording never
-// inherits a connection that broke during an earlier one.
-RecordingEngineFactory makeRecordingEngineFactory(const std::string& display = {});
+// inherits a connection that broke during an earlier one. In a Wayland session (and `display`
+// empty) each recording asks the screen-cast portal for its stream, with the token in `tokens`.
+RecordingEngineFactory makeRecordingEngineFactory(const std::string& display = {},
+                                                  RestoreTokenStore tokens = {});
 
 }  // namespace kestrova::linux_desktop
