@@ -15,11 +15,12 @@ namespace {
 const QString kRemoteDesktop = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
 const QString kScreenCast = QStringLiteral("org.gnome.Mutter.ScreenCast");
 // mutter's own numbering (the portal's differs): 0 hidden, 1 embedded, 2 metadata.
+constexpr uint kCursorEmbedded = 1;
 constexpr uint kCursorAsMetadata = 2;
 
 }  // namespace
 
-MutterCast::MutterCast(QDBusConnection bus) : bus_(std::move(bus)) {
+MutterCast::MutterCast(QDBusConnection bus, Cursor cursor) : bus_(std::move(bus)) {
   remotePath_ =
       call(kRemoteDesktop, "/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop, "CreateSession")
           .arguments()
@@ -42,7 +43,9 @@ MutterCast::MutterCast(QDBusConnection bus) : bus_(std::move(bus)) {
           .path();
   streamPath_ = call(kScreenCast, castPath, kScreenCast + ".Session", "RecordMonitor",
                      {QStringLiteral("Meta-0"),
-                      QVariantMap{{"cursor-mode", QVariant::fromValue(kCursorAsMetadata)}}})
+                      QVariantMap{{"cursor-mode", QVariant::fromValue(cursor == Cursor::metadata
+                                                                          ? kCursorAsMetadata
+                                                                          : kCursorEmbedded)}}})
                     .arguments()
                     .value(0)
                     .value<QDBusObjectPath>()

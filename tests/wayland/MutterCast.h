@@ -17,11 +17,14 @@ class MutterCast : public QObject {
   Q_OBJECT
 
  public:
+  // How the pointer reaches the stream's consumer.
+  enum class Cursor { metadata, embedded };
+
   // Throws std::runtime_error when mutter refuses or no stream appears.
-  explicit MutterCast(QDBusConnection bus);
+  explicit MutterCast(QDBusConnection bus, Cursor cursor = Cursor::metadata);
   ~MutterCast() override;
 
-  // The cast's PipeWire node on the session's default daemon; the pointer is metadata in it.
+  // The cast's PipeWire node on the session's default daemon.
   std::uint32_t node() const { return node_; }
 
   // Moves the pointer to (x, y), monitor pixels from the top-left.
