@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "CursorOverlay.h"
 #include "LinuxRecorderPlatform.h"
 #include "Mp4Probe.h"
 #include "MutterCast.h"
@@ -379,6 +380,43 @@ TEST_F(WaylandRecording, AStreamTheCompositorClosesEndsTheRecordingAndKeepsTheFi
   ASSERT_TRUE(probe.opened) << probe.error;
   EXPECT_GT(probe.decodedFrames, 5);
   EXPECT_TRUE(probe.seekWorked);
+}
+
+// Samples that repeat one frame draw the pointer each where it was: none may leave a trail of an
+// earlier one, wherever it was clipped.
+TEST(CursorOverlay, EachPlacementTakesTheLastOneAwayFirst) {
+  constexpr int w = 40, h = 30, stride = w * 4;
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(stride * h));
+  for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i * 7);
+  const std::vector<std::uint8_t> original = pixels;
+  const auto arrow = wayland::CursorBitmap::fallbackArrow();
+  wayland::CursorOverlay overlay;
+  struct Case {
+    int x, y;
+    bool visible;
+  };
+  for (const Case c : {Case{5, 5, true}, Case{-4, 20, true}, Case{35, -10, true},
+                       Case{38, 28, true}, Case{100, 100, true}, Case{10, 10, false}}) {
+    SCOPED_TRACE(::testing::Message() << "pointer at " << c.x << "," << c.y);
+    overlay.place(pixels.data(), w, h, stride, {c.x, c.y, c.visible ? arrow : nullptr});
+    int changed = 0;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const std::size_t at = static_cast<std::size_t>(y * stride + x * 4);
+        const bool differs = pixels[at] != original[at];
+        const int ix = x - c.x, iy = y - c.y;  // within the arrow's image (hot spot at its tip)
+        const bool inside =
+            c.visible && ix >= 0 && iy >= 0 && ix < arrow->width && iy < arrow->height &&
+            (arrow->argb[static_cast<std::size_t>(iy * arrow->width + ix)] >> 24) != 0;
+        EXPECT_EQ(differs && !inside, false) << "a trail at " << x << "," << y;
+        changed += differs;
+      }
+    }
+    if (c.visible && c.x >= 0 && c.x < w && c.y >= 0 && c.y < h) {
+      EXPECT_GT(changed, 0);
+    }
+  }
+  EXPECT_EQ(pixels, original);
 }
 
 }  // namespace
