@@ -13,10 +13,16 @@ packages=(
   libxcb-composite0-dev libxcb-xinput-dev libxcb-xtest0-dev libxcb-keysyms1-dev
   # user interface and desktop services
   qt6-base-dev qt6-base-dev-tools libcanberra-dev fonts-dejavu-core
-  # tests and benchmarks (dbus-daemon: private session buses for the notification tests)
+  # Wayland back end: the screen cast's PipeWire stream
+  libpipewire-0.3-dev
+  # tests and benchmarks (dbus-daemon: private session buses for the notification and portal tests)
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth ffmpeg time dbus-daemon
   # the Debian package: icons rendered from the SVG, dependencies, and its checks
   librsvg2-bin gzip man-db dpkg-dev lintian appstream desktop-file-utils
+  # the Wayland lab: a headless GNOME session (tests/wayland) and the GStreamer peer (bench/)
+  mutter pipewire wireplumber xdg-desktop-portal xdg-desktop-portal-gnome
+  libglib2.0-bin qt6-wayland gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base
+  gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
 )
 
 missing=()

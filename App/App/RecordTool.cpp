@@ -16,10 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "LinuxDesktopServices.h"
 #include "LinuxRecorderPlatform.h"
 #include "OutputFiles.h"
 #include "Prefs.h"
 #include "Recorder.h"
+#include "ScreenCastRecordingEngine.h"
+#include "WaylandSession.h"
 
 namespace {
 
@@ -29,7 +32,8 @@ const char* kUsage =
     "usage: kestrova-record [options]\n"
     "  --seconds S        how long to record (default 10)\n"
     "  --output PATH      the MP4 to write (default: a time-stamped name in the preferred folder)\n"
-    "  --display ID       RandR output id of the display (default: preference, 0 = main)\n"
+    "  --display ID       RandR output id of the display (default: preference, 0 = main); on\n"
+    "                     Wayland, the screen chosen in the desktop's dialog is recorded\n"
     "  --size WxH         output size (default: preference)\n"
     "  --fps N            frames per second (default: preference)\n"
     "  --smoothing S      follow smoothing (default: preference)\n"
@@ -109,12 +113,19 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   try {
-    RecorderPlatform platform = linux_desktop::makeRecorderPlatform();
-    const auto displays = platform.displays->displays();
-    const DisplayInfo& display = chooseDisplay(displays, cfg.displayID);
-    cfg.displayID = display.id;
-    cfg.screenFrame = display.frame;
-    cfg.scale = display.scale;
+    // On Wayland the screen is the one the user chose in the desktop's dialog, granted again
+    // with the stored restore token; on X11 the configured display.
+    std::shared_ptr<RecordingEngine> recorder;
+    const bool wayland = isWaylandSession();
+    RecorderPlatform platform;
+    if (!wayland) {
+      platform = linux_desktop::makeRecorderPlatform();
+      const auto displays = platform.displays->displays();
+      const DisplayInfo& display = chooseDisplay(displays, cfg.displayID);
+      cfg.displayID = display.id;
+      cfg.screenFrame = display.frame;
+      cfg.scale = display.scale;
+    }
 
     if (output.empty()) {
       const OutputFolder folder =
@@ -125,7 +136,12 @@ int main(int argc, char** argv) {
     }
     cfg.url = output;
 
-    auto recorder = Recorder::create(cfg, std::move(platform));
+    if (wayland) {
+      recorder =
+          std::make_shared<linux_desktop::ScreenCastRecordingEngine>(cfg, restoreTokenPreference());
+    } else {
+      recorder = Recorder::create(cfg, std::move(platform));
+    }
     // A failure ends the recording early; the file is still finished.
     std::mutex mutex;
     std::condition_variable failed;
@@ -166,7 +182,11 @@ int main(int argc, char** argv) {
     const auto path = recorder->stop();
     std::printf("%s\n", path.c_str());
     std::lock_guard lock(mutex);
-    if (failure) std::rethrow_exception(failure);  // the file is saved, but say what went wrong
+    try {
+      if (failure) std::rethrow_exception(failure);  // the file is saved, but say what went wrong
+    } catch (const PlatformError& e) {
+      if (!e.isSharingEnded()) throw;  // the desktop's "stop sharing" is a stop
+    }
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kestrova-record: %s\n", e.what());

@@ -61,9 +61,9 @@ int main(int argc, char** argv) {
     return kestrova::command_line::forward(instance, *verb, true);
   }
 
-  shell =
-      std::make_unique<kestrova::KestrovaApp>(kestrova::linux_desktop::makeRecordingEngineFactory(),
-                                              std::make_unique<kestrova::LinuxDesktopServices>());
+  shell = std::make_unique<kestrova::KestrovaApp>(
+      kestrova::linux_desktop::makeRecordingEngineFactory({}, kestrova::restoreTokenPreference()),
+      std::make_unique<kestrova::LinuxDesktopServices>());
   commands = std::make_unique<kestrova::RemoteCommands>(shell->controller(),
                                                         [&shell] { shell->bringToFront(); });
   auto notifications = std::make_unique<kestrova::RecordingNotifications>(

@@ -52,6 +52,28 @@ Rect desktopFrame(const QScreen& screen) {
   return x11::desktopFrameFromX11(g.x(), g.y(), g.width(), g.height(), rootHeight);
 }
 
+// The user declined the desktop's screen-sharing dialog: no recording, and nothing to say.
+bool isDeclinedShare(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const RecorderError& e) {
+    return e.errorCase() == RecorderError::Case::cancelled;
+  } catch (...) {
+    return false;
+  }
+}
+
+// The desktop's "stop sharing" control ended the capture: a stop, not a failure.
+bool isSharingEnded(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const PlatformError& e) {
+    return e.isSharingEnded();
+  } catch (...) {
+    return false;
+  }
+}
+
 void removeQuietly(const std::filesystem::path& path) {
   std::error_code ignored;
   std::filesystem::remove(path, ignored);
@@ -70,7 +92,9 @@ struct AppController::Attempt {
   // the engine itself (a failed or cancelled start).
   bool wound = false;
   // Main thread only: a failure the engine reported before its start() answered.
-  std::optional<QString> failure;
+  std::exception_ptr failure;
+  // Main thread only: the desktop ended the sharing before the start answered.
+  bool sharingEnded = false;
 };
 
 AppController::AppController(RecordingEngineFactory makeEngine,
@@ -83,6 +107,7 @@ AppController::AppController(RecordingEngineFactory makeEngine,
       noViews_(std::make_unique<NoRecordingViews>()),
       views_(noViews_.get()),
       hasPermission_(services_->preflightScreenCapture()),
+      captureGrant_(services_->captureGrant()),
       segmentStart_(clock_->now()),
       poster_(MainThreadPoster::create()),
       engineQueue_(std::make_unique<SerialQueue>("kestrova.engine")) {}
@@ -187,7 +212,7 @@ void AppController::startRecording() {
 
   const std::uint64_t id = nextId_++;
   engine->setOnFailure([poster = poster_, id, this](std::exception_ptr error) {
-    poster->post([this, id, error] { engineFailed(id, describe(error)); });
+    poster->post([this, id, error] { engineFailed(id, error); });
   });
 
   auto attempt = std::make_shared<Attempt>();
@@ -236,6 +261,11 @@ void AppController::startFinished(std::uint64_t id, std::exception_ptr error) {
     });
     return;
   }
+  if (error && isDeclinedShare(error)) {
+    fail(QString());
+    refreshPermission();  // a declined dialog leaves no choice to record
+    return;
+  }
   if (error) {
     fail(describe(error));
     return;
@@ -250,15 +280,27 @@ void AppController::startFinished(std::uint64_t id, std::exception_ptr error) {
   startTimer();
   views_->showToolbarPanel(screen_ ? screen_.data() : QGuiApplication::primaryScreen());
 
-  if (attempt->failure) engineFailed(id, *attempt->failure);
+  if (attempt->failure)
+    engineFailed(id, attempt->failure);
+  else if (attempt->sharingEnded)
+    stop();
 }
 
-void AppController::engineFailed(std::uint64_t id, const QString& message) {
+void AppController::engineFailed(std::uint64_t id, const std::exception_ptr& error) {
+  const bool sharingEnded = isSharingEnded(error);
   if (attempt_ && attempt_->id == id) {
-    if (!attempt_->failure) attempt_->failure = message;
+    if (sharingEnded)
+      attempt_->sharingEnded = true;
+    else if (!attempt_->failure)
+      attempt_->failure = error;
     return;
   }
   if (!engine_ || engineId_ != id) return;  // already being finished; its stop() answers
+  if (sharingEnded) {
+    stop();
+    return;
+  }
+  const QString message = describe(error);
 
   // The recording so far is kept: finish the file, then tell what went wrong.
   std::shared_ptr<RecordingEngine> engine = std::move(engine_);
@@ -355,12 +397,24 @@ void AppController::tick() {
 }
 
 void AppController::requestPermission() {
-  if (!requestedOnce_) {
+  const bool asksInDialog = captureGrant_ == DesktopServices::CaptureGrant::portal;
+  if (!requestedOnce_ || asksInDialog) {
     requestedOnce_ = true;
-    setHasPermission(services_->requestScreenCapture());
-    if (hasPermission_) return;  // the user starts again by hand
+    const DesktopServices::CaptureAnswer answer = services_->requestScreenCapture();
+    setHasPermission(answer.granted);
+    if (!answer.problem.isEmpty()) setMessage(answer.problem);
+    // Granted: the user starts again by hand. Declined in a dialog: the button asks again.
+    if (hasPermission_ || asksInDialog) return;
   }
   openSettings();
+}
+
+void AppController::changeScreen() {
+  if (captureGrant_ != DesktopServices::CaptureGrant::portal || !state_.isIdle()) return;
+  services_->forgetScreenCapture();
+  setHasPermission(false);
+  setMessage({});
+  requestPermission();
 }
 
 void AppController::refreshPermission() {

@@ -10,12 +10,12 @@
 #include <optional>
 
 #include "Clock.h"
+#include "DesktopServices.h"
 #include "RecordingEngine.h"
 #include "RecordingState.h"
 
 namespace kestrova {
 
-class DesktopServices;
 class MainThreadPoster;
 class RecordingViews;
 class SerialQueue;
@@ -58,6 +58,8 @@ class AppController final : public QObject {
   // The last failure, for the user, or a null string (an empty one is still a message).
   QString message() const { return message_; }
   bool hasPermission() const { return hasPermission_; }
+  // How the desktop grants screen capture (the onboarding and the display choice word it).
+  DesktopServices::CaptureGrant captureGrant() const { return captureGrant_; }
   // An earlier recording's file is still being finished (or a cancelled start wound down); no
   // new recording can begin until it is done.
   bool isFinishing() const { return finishing_ > 0; }
@@ -85,8 +87,12 @@ class AppController final : public QObject {
   void chooseFolder();
   // Re-reads the permission without asking (the onboarding view calls it).
   void refreshPermission();
-  // The first call in a run asks for the permission; later ones, or a refusal, open the settings.
+  // Asks for the permission: where the desktop asks in a dialog, every call; otherwise the first
+  // call in a run asks, and later ones, or a refusal, open the settings. A desktop that cannot
+  // grant it at all leaves its reason in message().
   void requestPermission();
+  // Forgets the screen chosen in the desktop's dialog and asks again (when idle, on a portal).
+  void changeScreen();
 
  signals:
   void stateChanged(kestrova::RecordingState state);
@@ -102,7 +108,7 @@ class AppController final : public QObject {
   void countdownSecondElapsed();
   void startRecording();
   void startFinished(std::uint64_t id, std::exception_ptr error);
-  void engineFailed(std::uint64_t id, const QString& message);
+  void engineFailed(std::uint64_t id, const std::exception_ptr& error);
   void finishInBackground(std::shared_ptr<RecordingEngine> engine, std::optional<QString> failure);
   void fail(const QString& message);
   void startTimer();
@@ -127,6 +133,7 @@ class AppController final : public QObject {
   QString message_;
   bool hasPermission_ = false;
   bool requestedOnce_ = false;
+  const DesktopServices::CaptureGrant captureGrant_;
 
   QPointer<QScreen> screen_;  // chosen at begin, for the countdown, the recording and the toolbar
   std::unique_ptr<ScheduledJob> countdown_;

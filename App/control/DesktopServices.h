@@ -15,10 +15,26 @@ class DesktopServices {
  public:
   virtual ~DesktopServices() = default;
 
+  // How this desktop grants screen capture.
+  enum class CaptureGrant {
+    display,  // X11: the display lets any client capture it; there is nothing to ask
+    portal,   // Wayland: the desktop's own dialog asks the user which screen may be recorded
+  };
+  // What a request for screen capture came to.
+  struct CaptureAnswer {
+    bool granted = false;
+    QString problem;  // why it cannot be granted, for the user; empty when the user declined
+  };
+
+  // Decided at launch by the session; constant for the run.
+  virtual CaptureGrant captureGrant() const = 0;
   // Whether the screen may be captured, asking nothing.
   virtual bool preflightScreenCapture() = 0;
-  // Whether the screen may be captured, after asking the user where the system can ask.
-  virtual bool requestScreenCapture() = 0;
+  // Whether the screen may be captured, after asking the user where the system can ask. With a
+  // portal this shows the desktop's dialog, and Qt events are processed until it is answered.
+  virtual CaptureAnswer requestScreenCapture() = 0;
+  // Forgets the screen the user chose, so that the next request asks again. Nothing on X11.
+  virtual void forgetScreenCapture() = 0;
   // Opens the system's page that grants screen capture, where one exists.
   virtual void openScreenCaptureSettings() = 0;
 

@@ -5,23 +5,36 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QUrl>
 
+#include "Prefs.h"
+#include "ScreenCastPortal.h"
+#include "WaylandSession.h"
 #include "X11Screens.h"
 
 namespace kestrova {
 namespace {
 
-bool isWaylandSession() {
-  return qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland" ||
-         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
+const char* const kForgetful =
+    "This desktop's screen sharing does not remember the chosen screen, so it would ask before "
+    "every recording. Kestrova needs one that remembers, such as GNOME's or KDE Plasma's.";
 
 }  // namespace
+
+RestoreTokenStore restoreTokenPreference() {
+  return {[] { return Prefs::string(Prefs::kRestoreToken).value_or(QString()).toStdString(); },
+          [](const std::string& token) {
+            if (token.empty())
+              Prefs::remove(Prefs::kRestoreToken);
+            else
+              Prefs::set(Prefs::kRestoreToken, QString::fromStdString(token));
+          }};
+}
 
 // One libcanberra context for the program, made when the first sound plays.
 struct LinuxDesktopServices::Sound {
@@ -32,16 +45,52 @@ struct LinuxDesktopServices::Sound {
   }
 };
 
-LinuxDesktopServices::LinuxDesktopServices() : sound_(std::make_unique<Sound>()) {}
+LinuxDesktopServices::LinuxDesktopServices()
+    : sound_(std::make_unique<Sound>()),
+      grant_(isWaylandSession(QGuiApplication::platformName().toStdString())
+                 ? CaptureGrant::portal
+                 : CaptureGrant::display) {}
 LinuxDesktopServices::~LinuxDesktopServices() = default;
 
 bool LinuxDesktopServices::preflightScreenCapture() {
-  // An X11 client of XWayland would capture black frames, so a Wayland session never counts.
-  return !isWaylandSession() && x11::displayOffersSharedMemory();
+  if (grant_ == CaptureGrant::portal) return !restoreTokenPreference().load().empty();
+  return x11::displayOffersSharedMemory();
 }
 
-bool LinuxDesktopServices::requestScreenCapture() {
-  return preflightScreenCapture();
+DesktopServices::CaptureAnswer LinuxDesktopServices::requestScreenCapture() {
+  if (grant_ == CaptureGrant::display) return {preflightScreenCapture(), {}};
+  if (asking_) return {};  // the dialog is up already; its answer will tell
+  asking_ = true;
+  if (!portal_) portal_ = std::make_unique<ScreenCastPortal>();
+  const RestoreTokenStore tokens = restoreTokenPreference();
+
+  // The window stays responsive while the desktop's dialog waits for the user.
+  QEventLoop loop;
+  auto answer = std::make_shared<ScreenCastPortal::Result>();
+  portal_->openAsync(tokens.load(), [&loop, answer](ScreenCastPortal::Result result) {
+    *answer = std::move(result);
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit);
+  });
+  loop.exec();
+  asking_ = false;
+  rememberChoice(*answer, tokens);
+
+  switch (answer->outcome) {
+    case ScreenCastPortal::Outcome::granted:
+      // Only the grant was wanted: each recording opens a session of its own with the token.
+      portal_->close();
+      if (answer->stream.restoreToken.empty()) return {false, QString::fromLatin1(kForgetful)};
+      return {true, {}};
+    case ScreenCastPortal::Outcome::cancelled:
+      return {};
+    case ScreenCastPortal::Outcome::failed:
+      break;
+  }
+  return {false, QString::fromStdString(answer->message)};
+}
+
+void LinuxDesktopServices::forgetScreenCapture() {
+  if (grant_ == CaptureGrant::portal) restoreTokenPreference().save({});
 }
 
 void LinuxDesktopServices::openScreenCaptureSettings() {}

@@ -20,7 +20,7 @@ struct OutputSize {
   friend bool operator==(const OutputSize&, const OutputSize&) = default;
 };
 
-// The user's settings: nine keys in $XDG_CONFIG_HOME/Kestrova/Kestrova.conf (INI), read
+// The user's settings: ten keys in $XDG_CONFIG_HOME/Kestrova/Kestrova.conf (INI), read
 // through a layer of registered defaults that answers for keys the user never set. A stored value
 // of the wrong type (a word where a number belongs, after editing the file by hand) reads as the
 // registered default.
@@ -37,9 +37,13 @@ class Prefs {
   static constexpr const char* kClicks = "clicks";          // draw click rings
   static constexpr const char* kOutputPath = "outputPath";  // folder of the recordings
   static constexpr const char* kDisplayID = "displayID";    // RandR output id; 0: main display
+  // Wayland: the screen-cast portal's token for the screen the user chose; no default (absent: not
+  // chosen yet). Unlike the rest, the recorder's worker may read and store it: every access has a
+  // QSettings of its own, which Qt allows on any thread.
+  static constexpr const char* kRestoreToken = "restoreToken";
 
-  // Registers the defaults of all nine keys (outputPath: defaultFolder() now). Not written to
-  // disk. Call once at launch, before anything reads a preference.
+  // Registers the defaults of the nine keys that have one (outputPath: defaultFolder() now). Not
+  // written to disk. Call once at launch, before anything reads a preference.
   static void registerDefaults();
 
   // The XDG Videos folder, else the home folder. Neither created nor checked.

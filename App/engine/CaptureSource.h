@@ -42,7 +42,8 @@ class CaptureSource {
   // again), so one slot may stay taken for long: a source must go on with the others.
   using SampleSink = std::function<void(std::shared_ptr<CapturedSample>)>;
   // Called at most once, on the capture thread, when the stream stops abnormally. The capture has
-  // ended then; the owner still calls stop().
+  // ended then; the owner still calls stop(). PlatformError::sharingEnded() means the desktop's own
+  // "stop sharing" control ended it, which the recording treats as a stop.
   using FailureHandler = std::function<void(const PlatformError&)>;
 
   virtual ~CaptureSource() = default;

@@ -10,7 +10,13 @@ namespace kestrova {
 // descriptions.
 class RecorderError : public std::exception {
  public:
-  enum class Case { writer, noDisplay, noFrames };
+  enum class Case {
+    writer,
+    noDisplay,
+    noFrames,
+    // The user declined to share the screen: no recording, and nothing to report.
+    cancelled,
+  };
 
   static RecorderError writer(std::string message) {
     return RecorderError(Case::writer, std::move(message));
@@ -20,6 +26,10 @@ class RecorderError : public std::exception {
   }
   static RecorderError noFrames() {
     return RecorderError(Case::noFrames, "No frames were captured.");
+  }
+
+  static RecorderError cancelled() {
+    return RecorderError(Case::cancelled, "The recording was cancelled.");
   }
 
   Case errorCase() const noexcept { return case_; }
@@ -37,10 +47,20 @@ class RecorderError : public std::exception {
 class PlatformError : public std::exception {
  public:
   explicit PlatformError(std::string description) : description_(std::move(description)) {}
+  // The desktop ended the screen sharing (its own "stop sharing" control, on Wayland): the
+  // recording ends as if the user had stopped it, and nothing is reported as a failure.
+  static PlatformError sharingEnded() {
+    PlatformError error("Screen sharing was stopped.");
+    error.sharingEnded_ = true;
+    return error;
+  }
+
+  bool isSharingEnded() const noexcept { return sharingEnded_; }
   const char* what() const noexcept override { return description_.c_str(); }
 
  private:
   std::string description_;
+  bool sharingEnded_ = false;
 };
 
 }  // namespace kestrova

@@ -10,7 +10,12 @@
 
 namespace kestrova {
 
-QString Onboarding::explanation() {
+QString Onboarding::explanation(DesktopServices::CaptureGrant grant) {
+  if (grant == DesktopServices::CaptureGrant::portal)
+    return QStringLiteral(
+        "Kestrova needs permission to see your screen. Everything stays on your computer.\n\n"
+        "Your desktop will ask which screen Kestrova may record. It remembers your choice, so "
+        "it asks only once.");
   return QStringLiteral(
       "Kestrova needs permission to see your screen. Everything stays on your computer.\n\n"
       "Kestrova records X11 desktops. Log in to an X11 session (for example \u201CGNOME on "
@@ -30,7 +35,8 @@ Onboarding::Onboarding(AppController& controller, QWidget* parent)
   title->setAlignment(Qt::AlignCenter);
   column->addWidget(title);
 
-  explanation_ = secondaryLabel(explanation(), this);
+  const bool portal = controller_.captureGrant() == DesktopServices::CaptureGrant::portal;
+  explanation_ = secondaryLabel(explanation(controller_.captureGrant()), this);
   explanation_->setFont(theme::font(theme::kCalloutSize));
   explanation_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   explanation_->setWordWrap(true);
@@ -39,7 +45,9 @@ Onboarding::Onboarding(AppController& controller, QWidget* parent)
   column->addWidget(explanation_);
 
   openSettings_ = new ProminentButton(palette().color(QPalette::Highlight), 32, this);
-  auto* openText = new QLabel(QStringLiteral("Open System Settings"), openSettings_);
+  auto* openText = new QLabel(
+      portal ? QStringLiteral("Choose Screen\u2026") : QStringLiteral("Open System Settings"),
+      openSettings_);
   openText->setFont(theme::font(theme::kBodySize));
   openText->setAttribute(Qt::WA_TransparentForMouseEvents);
   openSettings_->contentLayout()->addWidget(openText);
@@ -48,6 +56,21 @@ Onboarding::Onboarding(AppController& controller, QWidget* parent)
 
   checkAgain_ = new LinkButton(QStringLiteral("Check Again"), this);
   column->addWidget(checkAgain_, 0, Qt::AlignHCenter);
+
+  if (portal) {
+    problem_ = secondaryLabel(QString(), this);
+    problem_->setFont(theme::font(theme::kCalloutSize));
+    problem_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    problem_->setWordWrap(true);
+    problem_->setFixedWidth(kTextWidth);
+    problem_->setTextFormat(Qt::PlainText);
+    problem_->hide();
+    column->addWidget(problem_);
+    connect(&controller_, &AppController::messageChanged, this, [this](const QString& message) {
+      problem_->setText(message);
+      problem_->setVisible(!message.isEmpty());
+    });
+  }
 
   connect(openSettings_, &QAbstractButton::clicked, this,
           [this] { controller_.requestPermission(); });

@@ -101,7 +101,7 @@ SettingsForm::SettingsForm(AppController& controller, QWidget* parent)
   connect(fpsPicker_, &SegmentedControl::picked, this,
           [](const QVariant& value) { Prefs::set(Prefs::kFps, value.toLongLong()); });
 
-  // 5. Display, only with two or more screens.
+  // 5. Display, only with two or more screens; on a portal, the screen chosen in its dialog.
   displayPicker_ = new QComboBox(this);
   displayPicker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   displayPicker_->setMinimumContentsLength(8);
@@ -109,6 +109,11 @@ SettingsForm::SettingsForm(AppController& controller, QWidget* parent)
   displayRow_ = titledRow(QStringLiteral("Display"), displayPicker_);
   column->addWidget(displayRow_);
   connect(displayPicker_, &QComboBox::activated, this, [this](int index) {
+    if (controller_.captureGrant() == DesktopServices::CaptureGrant::portal) {
+      displayPicker_->setCurrentIndex(0);
+      if (index == 1) controller_.changeScreen();
+      return;
+    }
     Prefs::set(Prefs::kDisplayID, displayPicker_->itemData(index).toLongLong());
   });
   connect(qGuiApp, &QGuiApplication::screenAdded, this, &SettingsForm::rebuildDisplays);
@@ -267,8 +272,18 @@ void SettingsForm::showCustomSize(QLineEdit* field, const char* key) {
 }
 
 void SettingsForm::rebuildDisplays() {
-  const QList<QScreen*> screens = QGuiApplication::screens();
   displayPicker_->clear();
+  if (controller_.captureGrant() == DesktopServices::CaptureGrant::portal) {
+    // The desktop's dialog picks the screen, and only it can pick another.
+    const QString chosen = QStringLiteral("The screen you chose when you allowed recording");
+    displayPicker_->addItem(chosen);
+    displayPicker_->setItemData(0, chosen, Qt::ToolTipRole);
+    displayPicker_->addItem(QStringLiteral("Change\u2026"));
+    displayPicker_->setCurrentIndex(0);
+    displayRow_->setVisible(true);
+    return;
+  }
+  const QList<QScreen*> screens = QGuiApplication::screens();
   displayPicker_->addItem(QStringLiteral("Main display"), qlonglong{0});
   for (QScreen* screen : screens) {
     displayPicker_->addItem(screen->name(), static_cast<qlonglong>(Prefs::displayID(screen)));
@@ -286,8 +301,9 @@ void SettingsForm::reload() {
   showCustomSize(widthField_, Prefs::kCustomWidth);
   showCustomSize(heightField_, Prefs::kCustomHeight);
   fpsPicker_->setValue(static_cast<qint64>(Prefs::integer(Prefs::kFps)));
-  displayPicker_->setCurrentIndex(
-      displayPicker_->findData(static_cast<qlonglong>(Prefs::integer(Prefs::kDisplayID))));
+  if (controller_.captureGrant() == DesktopServices::CaptureGrant::display)
+    displayPicker_->setCurrentIndex(
+        displayPicker_->findData(static_cast<qlonglong>(Prefs::integer(Prefs::kDisplayID))));
   setSliderValue(smoothness_, Prefs::real(Prefs::kSmoothing), kSmoothingMax);
   setSliderValue(deadZone_, Prefs::real(Prefs::kDeadZone), kDeadZoneMax);
   clicks_->setChecked(Prefs::boolean(Prefs::kClicks));

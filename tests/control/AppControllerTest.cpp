@@ -48,8 +48,14 @@ class AppControllerTest : public ::testing::Test {
     ASSERT_TRUE(settingsDir_.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
     Prefs::registerDefaults();
+    build(DesktopServices::CaptureGrant::display);
+  }
 
+  // A new controller on new fakes, for a desktop that grants capture as `grant` says.
+  void build(DesktopServices::CaptureGrant grant) {
+    controller_.reset();
     auto services = std::make_unique<FakeDesktopServices>();
+    services->grant = grant;
     services_ = services.get();
     auto clock = std::make_unique<FakeMainClock>();
     clock_ = clock.get();
@@ -433,6 +439,52 @@ TEST_F(AppControllerTest, APromptThatGrantsAccessStartsNothingUntilTheNextBegin)
 
   controller_->begin();
   EXPECT_EQ(state(), RecordingState::countdown(3));
+}
+
+TEST_F(AppControllerTest, WhereTheDesktopAsksInADialogEveryRequestAsksAndAProblemIsShown) {
+  build(DesktopServices::CaptureGrant::portal);
+  services_->granted = false;
+  services_->problem = "This desktop's screen sharing does not report the pointer.";
+  controller_->begin();
+  controller_->requestPermission();
+  EXPECT_EQ(services_->requests, 2);
+  EXPECT_EQ(services_->settingsOpened, 0);
+  EXPECT_EQ(controller_->message(), services_->problem);
+
+  services_->problem.clear();  // a declined dialog says nothing
+  services_->requestGrants = true;
+  controller_->requestPermission();
+  EXPECT_TRUE(controller_->hasPermission());
+
+  // "Change…" forgets the chosen screen and asks again.
+  services_->requestGrants = false;
+  controller_->changeScreen();
+  EXPECT_EQ(services_->forgets, 1);
+  EXPECT_EQ(services_->requests, 4);
+  EXPECT_FALSE(controller_->hasPermission());
+  EXPECT_TRUE(controller_->message().isNull());
+}
+
+TEST_F(AppControllerTest, ADeclinedShareAtTheStartRecordsNothingAndSaysNothing) {
+  script_.startDeclined = true;
+  controller_->begin();
+  services_->granted = false;  // the declined dialog dropped the chosen screen
+  advance(3s);
+  ASSERT_TRUE(settle([&] { return state() == RecordingState::idle(); }));
+  EXPECT_TRUE(controller_->message().isNull());
+  EXPECT_TRUE(controller_->lastSaved().isNull());
+  EXPECT_EQ(engine().stops, 1);
+  EXPECT_FALSE(controller_->hasPermission());
+}
+
+TEST_F(AppControllerTest, TheDesktopEndingTheShareStopsTheRecordingAsTheUserWould) {
+  record();
+  engine().failFromAnotherThread(PlatformError::sharingEnded());
+  ASSERT_TRUE(settle([&] { return !controller_->lastSaved().isNull(); }));
+  EXPECT_EQ(state(), RecordingState::idle());
+  EXPECT_TRUE(controller_->message().isNull());
+  EXPECT_EQ(services_->sounds, 1);
+  EXPECT_EQ(engine().stops, 1);
 }
 
 TEST_F(AppControllerTest, RevealAndChooseFolderGoThroughTheDesktop) {

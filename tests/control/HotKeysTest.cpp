@@ -159,14 +159,25 @@ TEST_F(OnXvfb, ScreensHaveTheirRandROutputAsDisplayIdentifier) {
   EXPECT_EQ(screenForRecording(), screen);
 }
 
-TEST_F(OnXvfb, AnX11DisplayWithSharedMemoryMayBeCaptured) {
+TEST_F(OnXvfb, AnX11DisplayWithSharedMemoryMayBeCapturedAndAWaylandSessionNeedsAChosenScreen) {
+  QTemporaryDir settings;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
   qunsetenv("WAYLAND_DISPLAY");
   qputenv("XDG_SESSION_TYPE", "x11");
-  LinuxDesktopServices services;
-  EXPECT_TRUE(services.preflightScreenCapture());
-  EXPECT_TRUE(services.requestScreenCapture());
+  LinuxDesktopServices x11;
+  EXPECT_EQ(x11.captureGrant(), DesktopServices::CaptureGrant::display);
+  EXPECT_TRUE(x11.preflightScreenCapture());
+  EXPECT_TRUE(x11.requestScreenCapture().granted);
+
   qputenv("XDG_SESSION_TYPE", "wayland");
-  EXPECT_FALSE(services.preflightScreenCapture());
+  LinuxDesktopServices wayland;
+  EXPECT_EQ(wayland.captureGrant(), DesktopServices::CaptureGrant::portal);
+  EXPECT_FALSE(wayland.preflightScreenCapture());
+  Prefs::set(Prefs::kRestoreToken, QStringLiteral("5d0c8a8e-3b1f-4f43-9a51-2f7c3c0e9b1d"));
+  EXPECT_TRUE(wayland.preflightScreenCapture());
+  wayland.forgetScreenCapture();
+  EXPECT_FALSE(wayland.preflightScreenCapture());
+  EXPECT_TRUE(x11.preflightScreenCapture()) << "the session was decided at launch";
   qunsetenv("XDG_SESSION_TYPE");
 }
 

@@ -31,6 +31,7 @@ class ControllerFixture : public ::testing::Test {
     auto services = std::make_unique<FakeDesktopServices>();
     services_ = services.get();
     services_->granted = grantedAtStart_;
+    services_->grant = captureGrant_;
     auto clock = std::make_unique<FakeMainClock>();
     clock_ = clock.get();
     controller_ = std::make_unique<AppController>(
@@ -78,6 +79,7 @@ class ControllerFixture : public ::testing::Test {
   }
 
   bool grantedAtStart_ = true;  // set in a derived fixture's constructor
+  DesktopServices::CaptureGrant captureGrant_ = DesktopServices::CaptureGrant::display;  // likewise
   QTemporaryDir settingsDir_;
   FakeDesktopServices* services_ = nullptr;
   FakeMainClock* clock_ = nullptr;

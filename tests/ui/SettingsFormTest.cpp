@@ -205,6 +205,43 @@ TEST_F(OnboardingTest, ShownWithoutPermissionAndItsButtonsAskOnceThenOpenSetting
   EXPECT_EQ(view.width(), 360);
 }
 
+class WaylandOnboardingTest : public testing::ControllerFixture {
+ protected:
+  WaylandOnboardingTest() {
+    grantedAtStart_ = false;
+    captureGrant_ = DesktopServices::CaptureGrant::portal;
+  }
+};
+
+TEST_F(WaylandOnboardingTest, TheButtonAsksTheDesktopEachTimeAndTheDisplayPopUpOffersChange) {
+  MainView view(controller());
+  view.show();
+  EXPECT_TRUE(view.onboarding()->explanationLabel()->text().contains(
+      "Your desktop will ask which screen Kestrova may record."));
+
+  services_->problem = "This desktop's screen sharing does not report the pointer.";
+  QTest::mouseClick(view.onboarding()->openSettingsButton(), Qt::LeftButton);
+  EXPECT_EQ(view.onboarding()->problemLabel()->text(), services_->problem);
+  EXPECT_FALSE(view.onboarding()->problemLabel()->isHidden());
+
+  services_->requestGrants = true;
+  QTest::mouseClick(view.onboarding()->openSettingsButton(), Qt::LeftButton);
+  EXPECT_EQ(services_->requests, 2);
+  EXPECT_EQ(services_->settingsOpened, 0);
+  ASSERT_FALSE(view.form()->isHidden());
+
+  QComboBox* picker = view.form()->displayPicker();
+  EXPECT_FALSE(view.form()->displayRow()->isHidden()) << "even with one screen";
+  ASSERT_EQ(picker->count(), 2);
+  EXPECT_EQ(picker->itemText(0), "The screen you chose when you allowed recording");
+  services_->requestGrants = false;  // the user cancels the new dialog
+  emit picker->activated(1);
+  EXPECT_EQ(services_->forgets, 1);
+  EXPECT_EQ(services_->requests, 3);
+  EXPECT_EQ(picker->currentIndex(), 0);
+  EXPECT_TRUE(view.form()->isHidden()) << "no screen chosen any more";
+}
+
 TEST_F(OnboardingTest, PermissionGrantedAtThePromptShowsTheFormWithoutOpeningSettings) {
   MainView view(controller());
   services_->requestGrants = true;

@@ -1,7 +1,11 @@
 #include "LinuxRecorderPlatform.h"
 
 #include "FfmpegWriter.h"
+#include "PipeWireStream.h"
 #include "RingImage.h"
+#include "ScreenCastRecordingEngine.h"
+#include "WaylandCapture.h"
+#include "WaylandSession.h"
 #include "X11CaptureSource.h"
 #include "X11ClickMonitor.h"
 #include "X11Desktop.h"
@@ -21,7 +25,28 @@ RecorderPlatform makeRecorderPlatform(const std::string& display) {
   return p;
 }
 
-RecordingEngineFactory makeRecordingEngineFactory(const std::string& display) {
+RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
+                                        std::shared_ptr<void> keepAlive) {
+  auto stream = std::make_shared<wayland::PipeWireStream>(std::move(remote), node);
+  RecorderPlatform p;
+  p.displays = std::make_shared<wayland::WaylandDisplayList>(stream, node);
+  p.makeCaptureSource = [stream, keepAlive] {
+    return std::make_unique<wayland::WaylandCaptureSource>(stream);
+  };
+  p.makeWriter = [](const RecorderConfig& config) { return ffmpeg::createFfmpegWriter(config); };
+  p.pointer = std::make_shared<wayland::WaylandPointerSource>(stream);
+  p.clock = std::make_shared<SteadyHostClock>();
+  p.makeRing = [] { return qt::makeRingImage(); };
+  return p;
+}
+
+RecordingEngineFactory makeRecordingEngineFactory(const std::string& display,
+                                                  RestoreTokenStore tokens) {
+  if (display.empty() && isWaylandSession()) {
+    return [tokens](const RecorderConfig& config) -> std::shared_ptr<RecordingEngine> {
+      return std::make_shared<ScreenCastRecordingEngine>(config, tokens);
+    };
+  }
   return [display](const RecorderConfig& config) -> std::shared_ptr<RecordingEngine> {
     return Recorder::create(config, makeRecorderPlatform(display));
   };

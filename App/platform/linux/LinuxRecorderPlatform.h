@@ -1,9 +1,13 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
+#include "PortalStream.h"
 #include "Recorder.h"
 #include "RecordingEngine.h"
+#include "ScreenCastPortal.h"
 
 namespace kestrova::linux_desktop {
 
@@ -12,8 +16,19 @@ namespace kestrova::linux_desktop {
 // the X server ("" for $DISPLAY). Throws PlatformError when the X server cannot be reached.
 RecorderPlatform makeRecorderPlatform(const std::string& display = {});
 
+// The recorder's platform services on one screen cast that a Wayland desktop granted: the cast's
+// PipeWire stream (connected here, through `remote`, or the default daemon when it is invalid),
+// the pointer from its metadata, the FFmpeg writer and the Qt-drawn ring. There is no click
+// monitor: Wayland shows no client the desktop's clicks. Everything is in the stream's pixels (the
+// display list's one display is the stream at scale 1). `keepAlive` (the portal session) is held
+// as long as the services. Throws PlatformError when the stream cannot be had.
+RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
+                                        std::shared_ptr<void> keepAlive = {});
+
 // Makes a Recorder on a fresh set of platform services for each recording, so a recording never
-// inherits a connection that broke during an earlier one.
-RecordingEngineFactory makeRecordingEngineFactory(const std::string& display = {});
+// inherits a connection that broke during an earlier one. In a Wayland session (and `display`
+// empty) each recording asks the screen-cast portal for its stream, with the token in `tokens`.
+RecordingEngineFactory makeRecordingEngineFactory(const std::string& display = {},
+                                                  RestoreTokenStore tokens = {});
 
 }  // namespace kestrova::linux_desktop

@@ -9,20 +9,28 @@ namespace kestrova::testing {
 
 class FakeDesktopServices final : public DesktopServices {
  public:
+  CaptureGrant captureGrant() const override { return grant; }
   bool preflightScreenCapture() override { return granted; }
-  bool requestScreenCapture() override {
+  CaptureAnswer requestScreenCapture() override {
     ++requests;
     if (requestGrants) granted = true;
-    return granted;
+    return {granted, granted ? QString() : problem};
+  }
+  void forgetScreenCapture() override {
+    ++forgets;
+    granted = false;
   }
   void openScreenCaptureSettings() override { ++settingsOpened; }
   void playCompletionSound() override { ++sounds; }
   void revealInFileManager(const std::filesystem::path& file) override { revealed.push_back(file); }
   std::optional<QString> chooseFolder() override { return chosenFolder; }
 
+  CaptureGrant grant = CaptureGrant::display;
   bool granted = true;
   bool requestGrants = false;
+  QString problem;  // what a refused request says
   int requests = 0;
+  int forgets = 0;
   int settingsOpened = 0;
   int sounds = 0;
   std::vector<std::filesystem::path> revealed;

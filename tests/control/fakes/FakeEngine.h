@@ -43,6 +43,7 @@ class Gate {
 // How a fake engine behaves; set before the controller makes it.
 struct FakeEngineScript {
   std::optional<std::string> startError;  // start() throws this as RecorderError::writer
+  bool startDeclined = false;             // start() throws RecorderError::cancelled()
   std::optional<std::string> stopError;   // stop() throws this as RecorderError::writer
   bool blockStart = false;                // start() waits for startGate
   bool blockStop = false;                 // stop() waits for stopGate
@@ -62,6 +63,7 @@ class FakeEngine final : public RecordingEngine {
     if (script_.blockStart) startGate.wait();
     std::ofstream(config.url) << "frames";
     if (script_.startError) throw RecorderError::writer(*script_.startError);
+    if (script_.startDeclined) throw RecorderError::cancelled();
   }
 
   void setPaused(bool paused) override { pauses.push_back(paused); }
@@ -78,9 +80,10 @@ class FakeEngine final : public RecordingEngine {
 
   // What a capture thread does when the display goes away.
   void failFromAnotherThread(const std::string& message) {
-    std::thread([this, message] {
-      onFailure_(std::make_exception_ptr(PlatformError(message)));
-    }).join();
+    failFromAnotherThread(PlatformError(message));
+  }
+  void failFromAnotherThread(const PlatformError& error) {
+    std::thread([this, error] { onFailure_(std::make_exception_ptr(error)); }).join();
   }
 
   const RecorderConfig config;

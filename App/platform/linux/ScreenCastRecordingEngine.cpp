@@ -1,0 +1,85 @@
+#include "ScreenCastRecordingEngine.h"
+
+#include "LinuxRecorderPlatform.h"
+#include "RecorderError.h"
+
+namespace kestrova::linux_desktop {
+
+ScreenCastRecordingEngine::ScreenCastRecordingEngine(const RecorderConfig& config,
+                                                     RestoreTokenStore tokens)
+    : cfg_(config), tokens_(std::move(tokens)) {}
+
+ScreenCastRecordingEngine::~ScreenCastRecordingEngine() {
+  {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+  }
+  recorder_.reset();  // stops its capture before the portal session goes
+  portal_.reset();
+}
+
+void ScreenCastRecordingEngine::report(std::exception_ptr error) {
+  std::lock_guard lock(mutex_);
+  if (reported_ || stopped_) return;
+  reported_ = true;
+  if (onFailure_) onFailure_(error);
+}
+
+void ScreenCastRecordingEngine::start() {
+  portal_ = std::make_shared<ScreenCastPortal>();
+  portal_->setOnClosed([this] { report(std::make_exception_ptr(PlatformError::sharingEnded())); });
+  PortalStream granted = openRecordingStream(*portal_, tokens_);
+  RecorderPlatform platform =
+      makeScreenCastPlatform(std::move(granted.pipeWireFd), granted.nodeId, portal_);
+
+  // The stream is the display: its pixels are the capture's, whatever the preferences named.
+  const DisplayInfo display = platform.displays->displays().at(0);
+  cfg_.displayID = display.id;
+  cfg_.screenFrame = display.frame;
+  cfg_.scale = display.scale;
+  auto recorder = Recorder::create(cfg_, std::move(platform));
+  recorder->setOnFailure([this](std::exception_ptr error) { report(error); });
+  {
+    std::lock_guard lock(mutex_);
+    recorder_ = recorder;
+  }
+  recorder->start();
+}
+
+void ScreenCastRecordingEngine::setPaused(bool paused) {
+  std::lock_guard lock(mutex_);
+  if (recorder_) recorder_->setPaused(paused);
+}
+
+std::filesystem::path ScreenCastRecordingEngine::stop() {
+  std::shared_ptr<Recorder> recorder;
+  {
+    std::lock_guard lock(mutex_);
+    recorder = recorder_;
+  }
+  if (!recorder) {
+    {
+      std::lock_guard lock(mutex_);
+      stopped_ = true;
+    }
+    if (portal_) portal_->close();
+    throw RecorderError::noFrames();
+  }
+  const auto finish = [&] {
+    {
+      std::lock_guard lock(mutex_);
+      stopped_ = true;  // nothing is reported once stop() returns
+    }
+    portal_->close();
+  };
+  try {
+    auto path = recorder->stop();
+    finish();
+    return path;
+  } catch (...) {
+    finish();
+    throw;
+  }
+}
+
+}  // namespace kestrova::linux_desktop

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "Recorder.h"
+#include "RecordingEngine.h"
+#include "ScreenCastPortal.h"
+
+namespace kestrova::linux_desktop {
+
+// One recording on a Wayland desktop: start() asks the screen-cast portal for the screen with the
+// stored restore token (the desktop's dialog shows only when the token is refused or absent), and
+// records the granted stream with a Recorder. The desktop's "stop sharing" reaches the failure
+// handler as PlatformError::sharingEnded(), once, which the owner treats as a stop.
+//
+// The recording is in the stream's pixels: whatever display the configuration names, the screen
+// recorded is the one the user chose in the desktop's dialog.
+//
+// Threads as RecordingEngine says; the portal's own thread only reports the session's end.
+class ScreenCastRecordingEngine final : public RecordingEngine {
+ public:
+  ScreenCastRecordingEngine(const RecorderConfig& config, RestoreTokenStore tokens);
+  ~ScreenCastRecordingEngine() override;
+
+  void setOnFailure(FailureHandler handler) override { onFailure_ = std::move(handler); }
+  void start() override;
+  void setPaused(bool paused) override;
+  std::filesystem::path stop() override;
+
+ private:
+  void report(std::exception_ptr error);
+
+  RecorderConfig cfg_;
+  const RestoreTokenStore tokens_;
+  FailureHandler onFailure_;
+  std::shared_ptr<ScreenCastPortal> portal_;
+  std::mutex mutex_;  // between start()/stop(), setPaused() and the failure reports
+  std::shared_ptr<Recorder> recorder_;
+  bool reported_ = false;
+  bool stopped_ = false;
+};
+
+}  // namespace kestrova::linux_desktop

@@ -1,0 +1,612 @@
+#include "PipeWireStream.h"
+
+#include <pipewire/pipewire.h>
+#include <spa/buffer/meta.h>
+#include <spa/param/video/format-utils.h>
+#include <spa/utils/result.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "CursorOverlay.h"
+#include "HostPorts.h"
+
+namespace kestrova::wayland {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kCannotConnect =
+    "Could not connect to the desktop's screen sharing (PipeWire).";
+constexpr const char* kNoFormat = "The desktop's screen sharing sent no picture.";
+constexpr const char* kSizeChanged = "The recorded screen changed its size.";
+
+// The cursor metadata holds the image too. mutter offers one fixed size, that of a 384×384 image,
+// and a range that stops short of what the compositor offers gets no metadata at all, silently.
+constexpr int cursorMetaSize(int w, int h) {
+  return static_cast<int>(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + w * h * 4;
+}
+constexpr int kMaxCursorSide = 1024;
+// Frames of our own beyond those in flight: the newest picture, and one being filled.
+constexpr int kSpareFrames = 2;
+
+void initPipeWire() {
+  static std::once_flag once;
+  std::call_once(once, [] { pw_init(nullptr, nullptr); });
+}
+
+timespec monotonic(Clock::time_point t) {
+  const auto ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+  return {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+}
+
+// The 32-bit pixel of a cursor image as premultiplied 0xAARRGGBB; false for formats not handled.
+bool cursorPixel(std::uint32_t format, const std::uint8_t* p, std::uint32_t& out) {
+  std::uint32_t r, g, b, a;
+  switch (format) {
+    case SPA_VIDEO_FORMAT_RGBA:
+      r = p[0], g = p[1], b = p[2], a = p[3];
+      break;
+    case SPA_VIDEO_FORMAT_BGRA:
+      b = p[0], g = p[1], r = p[2], a = p[3];
+      break;
+    case SPA_VIDEO_FORMAT_ARGB:
+      a = p[0], r = p[1], g = p[2], b = p[3];
+      break;
+    case SPA_VIDEO_FORMAT_ABGR:
+      a = p[0], b = p[1], g = p[2], r = p[3];
+      break;
+    default:
+      return false;
+  }
+  // Premultiplied already; a colour above its alpha would overflow the blend.
+  out = a << 24 | std::min(r, a) << 16 | std::min(g, a) << 8 | std::min(b, a);
+  return true;
+}
+
+}  // namespace
+
+// A picture of our own, shared by the samples that show it.
+struct Frame {
+  std::vector<std::uint8_t> pixels;
+  int width = 0, height = 0, stride = 0;
+  CursorOverlay overlay;      // touched by one sample at a time, on the sample queue
+  std::atomic<int> users{0};  // samples alive; the PipeWire thread refills a frame only at 0
+};
+
+// Counters shared with samples, which may outlive the stream.
+struct Counters {
+  std::atomic<int> inFlight{0};
+  std::atomic<std::uint64_t> delivered{0};
+  std::atomic<std::uint64_t> skipped{0};
+};
+
+namespace {
+
+class PipeWireSample final : public CapturedSample, public CapturedImage {
+ public:
+  PipeWireSample(std::shared_ptr<Frame> frame, CursorPlacement cursor, double pts, bool unchanged,
+                 std::shared_ptr<Counters> counters)
+      : frame_(std::move(frame)),
+        cursor_(std::move(cursor)),
+        pts_(pts),
+        unchanged_(unchanged),
+        counters_(std::move(counters)) {
+    frame_->users.fetch_add(1);
+    counters_->inFlight.fetch_add(1);
+  }
+  ~PipeWireSample() override {
+    frame_->users.fetch_sub(1, std::memory_order_release);
+    counters_->inFlight.fetch_sub(1);
+  }
+
+  SampleOutputType outputType() const override { return SampleOutputType::screen; }
+  bool isValid() const override { return true; }
+  std::optional<AttachmentValue> statusAttachment() const override {
+    return AttachmentValue{static_cast<std::int64_t>(FrameStatus::complete)};
+  }
+  CapturedImage* imageBuffer() override { return this; }
+  double presentationTimeSeconds() const override { return pts_; }
+  bool imageUnchanged() const override { return unchanged_; }
+
+  int width() const override { return frame_->width; }
+  int height() const override { return frame_->height; }
+  std::optional<BgraView> pixels(int x, int y, int w, int h) override {
+    if (x < 0 || y < 0 || w <= 0 || h <= 0 || x + w > frame_->width || y + h > frame_->height) {
+      return std::nullopt;
+    }
+    Frame& f = *frame_;
+    f.overlay.place(f.pixels.data(), f.width, f.height, f.stride, cursor_);
+    return BgraView{f.pixels.data() + static_cast<std::ptrdiff_t>(y) * f.stride + x * 4, f.stride};
+  }
+
+ private:
+  std::shared_ptr<Frame> frame_;
+  CursorPlacement cursor_;
+  double pts_;
+  bool unchanged_;
+  std::shared_ptr<Counters> counters_;
+};
+
+}  // namespace
+
+// Everything here but the atomics belongs to the PipeWire thread, or to a caller holding the
+// thread loop's lock.
+struct PipeWireStream::State {
+  PipeWireStream* owner = nullptr;
+  pw_thread_loop* loop = nullptr;
+  pw_context* context = nullptr;
+  pw_core* core = nullptr;
+  pw_stream* stream = nullptr;
+  pw_registry* registry = nullptr;
+  std::uint32_t nodeId = 0;
+  spa_hook coreListener{};
+  spa_hook registryListener{};
+  spa_hook streamListener{};
+  spa_source* timer = nullptr;
+  bool running = false;  // the thread loop runs; set and read on the controlling thread
+
+  // Connecting.
+  bool formatKnown = false;
+  std::string error;  // why the stream cannot be had, once known
+
+  // The newest buffer with pixels not yet copied, kept from PipeWire until its frame is due.
+  pw_buffer* held = nullptr;
+  std::vector<std::shared_ptr<Frame>> frames;
+  std::shared_ptr<Frame> latest;  // the picture as it is now
+  int width = 0, height = 0;
+
+  // The pointer.
+  std::optional<StreamPoint> cursorAt;
+  std::shared_ptr<const CursorBitmap> cursorImage;  // null until the compositor sends one
+  bool cursorHidden = false;
+  // For other threads: 1 << 63 | x << 32 | y (x is never negative: clamped to 0..2^31).
+  std::atomic<std::uint64_t> pointerBits{0};
+
+  // Delivering.
+  bool delivering = false;
+  bool pending = false;    // something changed since the last sample
+  bool requested = false;  // the consumer asked for a sample all the same
+  bool reported = false;
+  Clock::duration interval{};
+  Clock::time_point nextDue{};
+  int depth = 6;
+  CaptureSource::SampleSink sink;
+  CaptureSource::FailureHandler onFailure;
+  SteadyHostClock clock;
+  std::shared_ptr<Counters> counters = std::make_shared<Counters>();
+
+  // --- PipeWire callbacks ---------------------------------------------------------------------
+  static void onCoreError(void* data, std::uint32_t id, int, int res, const char* message) {
+    auto* s = static_cast<State*>(data);
+    if (id != PW_ID_CORE) return;
+    // The remote went away: the portal closed it, or PipeWire itself is gone.
+    s->streamGone(res == -EPIPE, message ? message : spa_strerror(res));
+  }
+
+  // A node that goes away is the cast ending: the stream itself only pauses then.
+  static void onGlobalRemoved(void* data, std::uint32_t id) {
+    auto* s = static_cast<State*>(data);
+    if (id == s->nodeId) s->streamGone(true, "the stream ended");
+  }
+
+  static void onStateChanged(void* data, pw_stream_state, pw_stream_state state, const char* err) {
+    auto* s = static_cast<State*>(data);
+    if (state == PW_STREAM_STATE_ERROR) s->streamGone(false, err ? err : "error");
+    if (state == PW_STREAM_STATE_UNCONNECTED) s->streamGone(true, "the stream ended");
+  }
+
+  static void onParamChanged(void* data, std::uint32_t id, const spa_pod* param) {
+    auto* s = static_cast<State*>(data);
+    if (!param || id != SPA_PARAM_Format) return;
+    std::uint32_t mediaType = 0, mediaSubtype = 0;
+    if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0) return;
+    if (mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw) return;
+    spa_video_info_raw info{};
+    if (spa_format_video_raw_parse(param, &info) < 0) return;
+    s->formatChanged(static_cast<int>(info.size.width), static_cast<int>(info.size.height));
+
+    std::uint8_t buffer[1024];
+    spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    const spa_pod* params[3];
+    params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
+        SPA_POD_CHOICE_RANGE_Int(8, 2, 16), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
+        SPA_PARAM_BUFFERS_dataType,
+        SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
+    params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+        SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size,
+        SPA_POD_Int(static_cast<int>(sizeof(spa_meta_header)))));
+    params[2] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+        SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size,
+        SPA_POD_CHOICE_RANGE_Int(cursorMetaSize(64, 64), cursorMetaSize(1, 1),
+                                 cursorMetaSize(kMaxCursorSide, kMaxCursorSide))));
+    pw_stream_update_params(s->stream, params, 3);
+  }
+
+  static void onProcess(void* data) { static_cast<State*>(data)->process(); }
+
+  static void onTimer(void* data, std::uint64_t) { static_cast<State*>(data)->deliverIfDue(); }
+
+  // --- the work -------------------------------------------------------------------------------
+  void formatChanged(int w, int h) {
+    if (formatKnown && (w != width || h != height) && delivering) {
+      fail(PlatformError(kSizeChanged));
+      return;
+    }
+    width = w;
+    height = h;
+    owner->width_.store(w);
+    owner->height_.store(h);
+    if (!formatKnown) {
+      formatKnown = true;
+      pw_thread_loop_signal(loop, false);
+    }
+  }
+
+  void streamGone(bool ended, const std::string& why) {
+    if (error.empty()) error = why;
+    pw_thread_loop_signal(loop, false);
+    if (ended) {
+      fail(PlatformError::sharingEnded());
+    } else {
+      fail(PlatformError("The desktop's screen sharing failed: " + why));
+    }
+  }
+
+  void fail(const PlatformError& e) {
+    if (!delivering || reported) return;
+    reported = true;
+    if (onFailure) onFailure(e);
+  }
+
+  void process() {
+    bool changed = false;
+    while (pw_buffer* b = pw_stream_dequeue_buffer(stream)) {
+      changed |= readCursor(*b->buffer);
+      if (hasPixels(*b->buffer)) {
+        if (held) pw_stream_queue_buffer(stream, held);
+        held = b;
+        changed = true;
+      } else {
+        pw_stream_queue_buffer(stream, b);
+      }
+    }
+    if (changed) pending = true;
+    deliverIfDue();
+  }
+
+  static bool hasPixels(const spa_buffer& buf) {
+    if (buf.n_datas < 1 || !buf.datas[0].data || !buf.datas[0].chunk) return false;
+    const spa_chunk& c = *buf.datas[0].chunk;
+    if (c.size == 0 || (c.flags & SPA_CHUNK_FLAG_CORRUPTED)) return false;
+    const auto* h = static_cast<const spa_meta_header*>(
+        spa_buffer_find_meta_data(&buf, SPA_META_Header, sizeof(spa_meta_header)));
+    return !(h && (h->flags & SPA_META_HEADER_FLAG_CORRUPTED));
+  }
+
+  // Takes the pointer from a buffer's metadata; true when what a frame shows of it changed.
+  bool readCursor(const spa_buffer& buf) {
+    const auto* mc = static_cast<const spa_meta_cursor*>(
+        spa_buffer_find_meta_data(&buf, SPA_META_Cursor, sizeof(spa_meta_cursor)));
+    if (!mc || !spa_meta_cursor_is_valid(mc)) return false;  // no news of the pointer
+    bool changed = false;
+    const StreamPoint at{mc->position.x, mc->position.y};
+    if (cursorAt != at) {
+      cursorAt = at;
+      changed = true;
+      pointerBits.store(std::uint64_t{1} << 63 |
+                        static_cast<std::uint64_t>(std::max(at.x, 0)) << 32 |
+                        static_cast<std::uint32_t>(at.y));
+    }
+    if (mc->bitmap_offset >= sizeof(spa_meta_cursor)) {
+      const auto* bm =
+          static_cast<const spa_meta_bitmap*>(SPA_PTROFF(mc, mc->bitmap_offset, const void));
+      if (bm->format == 0) return changed;  // no new image
+      changed = true;
+      if (bm->offset < sizeof(spa_meta_bitmap) || bm->size.width == 0 || bm->size.height == 0) {
+        cursorHidden = true;
+        return changed;
+      }
+      auto image = std::make_shared<CursorBitmap>();
+      image->width = static_cast<int>(std::min<std::uint32_t>(bm->size.width, kMaxCursorSide));
+      image->height = static_cast<int>(std::min<std::uint32_t>(bm->size.height, kMaxCursorSide));
+      image->hotX = mc->hotspot.x;
+      image->hotY = mc->hotspot.y;
+      image->argb.resize(static_cast<std::size_t>(image->width) * image->height);
+      const auto* base = static_cast<const std::uint8_t*>(SPA_PTROFF(bm, bm->offset, const void));
+      const int stride = bm->stride > 0 ? bm->stride : image->width * 4;
+      for (int y = 0; y < image->height; ++y) {
+        for (int x = 0; x < image->width; ++x) {
+          if (!cursorPixel(bm->format, base + static_cast<std::ptrdiff_t>(y) * stride + x * 4,
+                           image->argb[static_cast<std::size_t>(y * image->width + x)])) {
+            return changed;  // an unknown format: keep the image we had
+          }
+        }
+      }
+      cursorImage = std::move(image);
+      cursorHidden = false;
+    }
+    return changed;
+  }
+
+  std::shared_ptr<Frame> freeFrame() {
+    for (const auto& f : frames) {
+      if (f != latest && f->users.load(std::memory_order_acquire) == 0 && f->width == width &&
+          f->height == height) {
+        return f;
+      }
+    }
+    if (static_cast<int>(frames.size()) >= depth + kSpareFrames) return nullptr;
+    auto f = std::make_shared<Frame>();
+    f->width = width;
+    f->height = height;
+    f->stride = width * 4;
+    f->pixels.resize(static_cast<std::size_t>(f->stride) * height);
+    frames.push_back(f);
+    return f;
+  }
+
+  // Copies the held buffer into a frame of our own and gives it back to PipeWire.
+  void takeHeld() {
+    pw_buffer* b = std::exchange(held, nullptr);
+    const spa_data& d = b->buffer->datas[0];
+    std::shared_ptr<Frame> f = freeFrame();
+    if (f) {
+      const auto* src = static_cast<const std::uint8_t*>(d.data) + d.chunk->offset;
+      const int srcStride = d.chunk->stride > 0 ? d.chunk->stride : width * 4;
+      const std::size_t available = d.maxsize > d.chunk->offset ? d.maxsize - d.chunk->offset : 0;
+      const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
+      if (static_cast<std::size_t>(srcStride) * (height - 1) + rowBytes <= available) {
+        for (int y = 0; y < height; ++y) {
+          std::memcpy(f->pixels.data() + static_cast<std::ptrdiff_t>(y) * f->stride,
+                      src + static_cast<std::ptrdiff_t>(y) * srcStride, rowBytes);
+        }
+        f->overlay.reset();
+        latest = std::move(f);
+      }
+    }
+    pw_stream_queue_buffer(stream, b);
+  }
+
+  CursorPlacement placement() const {
+    if (!cursorAt || cursorHidden) return {};
+    return {cursorAt->x, cursorAt->y, cursorImage ? cursorImage : CursorBitmap::fallbackArrow()};
+  }
+
+  void armTimer(Clock::time_point at) {
+    timespec value = monotonic(at);
+    pw_loop_update_timer(pw_thread_loop_get_loop(loop), timer, &value, nullptr, true);
+  }
+
+  void deliverIfDue() {
+    if (!delivering || reported) return;
+    if (!pending && !requested) return;
+    const Clock::time_point now = Clock::now();
+    if (now < nextDue) {
+      armTimer(nextDue);
+      return;
+    }
+    if (counters->inFlight.load() >= depth) {
+      counters->skipped.fetch_add(1);
+      pending = true;  // still due: delivered as soon as a slot is free
+      armTimer(now + interval);
+      return;
+    }
+    if (held) takeHeld();
+    if (!latest) return;  // pointer news before any picture
+    const bool unchanged = !pending;
+    pending = false;
+    requested = false;
+    // On the grid of frame times; after a stall, a new grid from now rather than a burst.
+    nextDue = now - nextDue > interval ? now + interval : nextDue + interval;
+    counters->delivered.fetch_add(1);
+    sink(std::make_shared<PipeWireSample>(latest, placement(), clock.now(), unchanged, counters));
+  }
+};
+
+namespace {
+
+const pw_core_events kCoreEvents = [] {
+  pw_core_events e{};
+  e.version = PW_VERSION_CORE_EVENTS;
+  e.error = &PipeWireStream::State::onCoreError;
+  return e;
+}();
+
+const pw_registry_events kRegistryEvents = [] {
+  pw_registry_events e{};
+  e.version = PW_VERSION_REGISTRY_EVENTS;
+  e.global_remove = &PipeWireStream::State::onGlobalRemoved;
+  return e;
+}();
+
+const pw_stream_events kStreamEvents = [] {
+  pw_stream_events e{};
+  e.version = PW_VERSION_STREAM_EVENTS;
+  e.state_changed = &PipeWireStream::State::onStateChanged;
+  e.param_changed = &PipeWireStream::State::onParamChanged;
+  e.process = &PipeWireStream::State::onProcess;
+  return e;
+}();
+
+// Holds the thread loop's lock for a scope.
+class LoopLock {
+ public:
+  explicit LoopLock(pw_thread_loop* loop) : loop_(loop) { pw_thread_loop_lock(loop_); }
+  ~LoopLock() { pw_thread_loop_unlock(loop_); }
+  LoopLock(const LoopLock&) = delete;
+  LoopLock& operator=(const LoopLock&) = delete;
+
+ private:
+  pw_thread_loop* loop_;
+};
+
+}  // namespace
+
+PipeWireStream::PipeWireStream(UniqueFd remote, std::uint32_t nodeId,
+                               std::chrono::milliseconds timeout)
+    : state_(std::make_unique<State>()) {
+  initPipeWire();
+  State& s = *state_;
+  s.owner = this;
+  s.loop = pw_thread_loop_new("kestrova.pw", nullptr);
+  if (!s.loop) throw PlatformError(kCannotConnect);
+  s.context = pw_context_new(pw_thread_loop_get_loop(s.loop), nullptr, 0);
+  if (!s.context || pw_thread_loop_start(s.loop) < 0) {
+    release();
+    throw PlatformError(kCannotConnect);
+  }
+  s.running = true;
+
+  std::string failure;
+  {
+    LoopLock lock(s.loop);
+    s.timer = pw_loop_add_timer(pw_thread_loop_get_loop(s.loop), &State::onTimer, &s);
+    s.core = remote.valid() ? pw_context_connect_fd(s.context, remote.release(), nullptr, 0)
+                            : pw_context_connect(s.context, nullptr, 0);
+    if (!s.core) {
+      failure = kCannotConnect;
+    } else {
+      pw_core_add_listener(s.core, &s.coreListener, &kCoreEvents, &s);
+      s.nodeId = nodeId;
+      s.registry = pw_core_get_registry(s.core, PW_VERSION_REGISTRY, 0);
+      if (s.registry) {
+        pw_registry_add_listener(s.registry, &s.registryListener, &kRegistryEvents, &s);
+      }
+      s.stream = pw_stream_new(s.core, "Kestrova",
+                               pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
+                                                 "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
+    }
+    if (s.stream) {
+      pw_stream_add_listener(s.stream, &s.streamListener, &kStreamEvents, &s);
+      std::uint8_t buffer[1024];
+      spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+      spa_rectangle defSize{1920, 1080}, minSize{1, 1}, maxSize{16384, 16384};
+      spa_fraction defRate{0, 1}, minRate{0, 1}, maxRate{1000, 1};
+      const spa_pod* format = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+          &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
+          SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+          SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+          SPA_POD_CHOICE_ENUM_Id(3, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
+                                 SPA_VIDEO_FORMAT_BGRA),
+          SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defSize, &minSize, &maxSize),
+          SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&defRate, &minRate, &maxRate)));
+      const int res = pw_stream_connect(
+          s.stream, PW_DIRECTION_INPUT, nodeId,
+          static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
+          &format, 1);
+      if (res < 0) failure = std::string(kCannotConnect) + " " + spa_strerror(res);
+    } else if (failure.empty()) {
+      failure = kCannotConnect;
+    }
+    const auto deadline = Clock::now() + timeout;
+    while (failure.empty() && !s.formatKnown && s.error.empty() && Clock::now() < deadline) {
+      pw_thread_loop_timed_wait(s.loop, 1);  // woken early by the format or an error
+    }
+    if (failure.empty() && !s.formatKnown) {
+      failure = s.error.empty() ? kNoFormat : std::string(kCannotConnect) + " " + s.error;
+    }
+  }
+  if (!failure.empty()) {
+    release();
+    throw PlatformError(failure);
+  }
+}
+
+PipeWireStream::~PipeWireStream() {
+  release();
+}
+
+std::optional<StreamPoint> PipeWireStream::pointer() const {
+  if (!state_) return std::nullopt;
+  const std::uint64_t bits = state_->pointerBits.load();
+  if (!(bits >> 63)) return std::nullopt;
+  return StreamPoint{
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(bits >> 32) & 0x7fffffffu),
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(bits))};
+}
+
+void PipeWireStream::start(const CaptureConfig& config, CaptureSource::SampleSink sink,
+                           CaptureSource::FailureHandler onFailure) {
+  State& s = *state_;
+  LoopLock lock(s.loop);
+  s.sink = std::move(sink);
+  s.onFailure = std::move(onFailure);
+  s.depth = std::max(config.queueDepth, 1);
+  s.interval = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(1.0 / std::max(config.fps, 1)));
+  s.nextDue = Clock::now();
+  s.pending = true;  // the screen as it is when capture starts is the first frame
+  s.delivering = true;
+  if (!s.error.empty()) {
+    s.streamGone(true, s.error);
+    return;
+  }
+  s.armTimer(s.nextDue);
+}
+
+void PipeWireStream::stop() {
+  State& s = *state_;
+  if (!s.loop || !s.running) return;
+  {
+    LoopLock lock(s.loop);
+    s.delivering = false;
+    s.sink = nullptr;
+    s.onFailure = nullptr;
+    s.held = nullptr;  // the stream takes its buffers back when it goes
+    if (s.stream) {
+      pw_stream_disconnect(s.stream);
+      pw_stream_destroy(s.stream);
+      s.stream = nullptr;
+    }
+    if (s.registry) {
+      spa_hook_remove(&s.registryListener);
+      pw_proxy_destroy(reinterpret_cast<pw_proxy*>(s.registry));
+      s.registry = nullptr;
+    }
+    if (s.core) {
+      spa_hook_remove(&s.coreListener);
+      pw_core_disconnect(s.core);
+      s.core = nullptr;
+    }
+    if (s.timer) {
+      pw_loop_destroy_source(pw_thread_loop_get_loop(s.loop), s.timer);
+      s.timer = nullptr;
+    }
+  }
+  pw_thread_loop_stop(s.loop);
+  s.running = false;
+}
+
+void PipeWireStream::release() {
+  stop();
+  State& s = *state_;
+  // Last: requestFrame() may still take the loop's lock until the owner lets go of this object.
+  if (s.context) pw_context_destroy(s.context);
+  if (s.loop) pw_thread_loop_destroy(s.loop);
+  s.context = nullptr;
+  s.loop = nullptr;
+}
+
+void PipeWireStream::requestFrame() {
+  State& s = *state_;
+  if (!s.loop) return;
+  LoopLock lock(s.loop);
+  if (!s.delivering || s.requested) return;
+  s.requested = true;
+  s.armTimer(std::max(s.nextDue, Clock::now()));
+}
+
+CaptureStats PipeWireStream::stats() const {
+  return {state_->counters->delivered.load(), state_->counters->skipped.load()};
+}
+
+}  // namespace kestrova::wayland

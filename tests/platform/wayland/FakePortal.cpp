@@ -1,0 +1,281 @@
+// A stand-in for xdg-desktop-portal's ScreenCast interface on a private bus, for the portal
+// client's tests. It answers as the GNOME portal does, with a few switches:
+//   --cursor-modes N   the AvailableCursorModes bit mask (7: hidden, embedded and metadata)
+//   --dialog accept|cancel|fail  how the user (or the portal) answers the screen-choice dialog
+//   --token T          a restore token the permission store knows; others are refused
+//   --position         stream properties include the monitor's position
+// It prints "ready" once it owns org.freedesktop.portal.Desktop. Its object /org/kestrova/Fake
+// (interface org.kestrova.Fake) lets the test count dialogs and open sessions, and end a session as
+// the desktop's "stop sharing" control does.
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
+#include <QSet>
+#include <QTimer>
+#include <QUuid>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+
+namespace {
+
+struct IntPair {
+  int first = 0;
+  int second = 0;
+};
+
+struct StreamEntry {
+  uint node = 0;
+  QVariantMap properties;
+};
+
+QDBusArgument& operator<<(QDBusArgument& arg, const IntPair& pair) {
+  arg.beginStructure();
+  arg << pair.first << pair.second;
+  arg.endStructure();
+  return arg;
+}
+const QDBusArgument& operator>>(const QDBusArgument& arg, IntPair& pair) {
+  arg.beginStructure();
+  arg >> pair.first >> pair.second;
+  arg.endStructure();
+  return arg;
+}
+QDBusArgument& operator<<(QDBusArgument& arg, const StreamEntry& stream) {
+  arg.beginStructure();
+  arg << stream.node << stream.properties;
+  arg.endStructure();
+  return arg;
+}
+const QDBusArgument& operator>>(const QDBusArgument& arg, StreamEntry& stream) {
+  arg.beginStructure();
+  arg >> stream.node >> stream.properties;
+  arg.endStructure();
+  return arg;
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(IntPair)
+Q_DECLARE_METATYPE(StreamEntry)
+
+namespace {
+
+struct Options {
+  uint cursorModes = 7;
+  QString dialog = QStringLiteral("accept");
+  QSet<QString> tokens;
+  bool position = false;
+};
+
+const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
+const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
+
+class Portal;
+
+class Session : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Session")
+
+ public:
+  Session(Portal& portal, QString path) : portal_(portal), path_(std::move(path)) {}
+  QString restoreToken;
+
+ public slots:
+  void Close();
+
+ private:
+  Portal& portal_;
+  QString path_;
+};
+
+class Portal : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.ScreenCast")
+  Q_PROPERTY(uint AvailableSourceTypes READ sourceTypes)
+  Q_PROPERTY(uint AvailableCursorModes READ cursorModes)
+  Q_PROPERTY(uint version READ version)
+
+ public:
+  explicit Portal(Options options) : options_(std::move(options)) {}
+
+  uint sourceTypes() const { return 3; }
+  uint cursorModes() const { return options_.cursorModes; }
+  uint version() const { return 4; }
+
+  void forget(const QString& path) {
+    QDBusConnection::sessionBus().unregisterObject(path);
+    if (auto it = sessions_.find(path); it != sessions_.end()) {
+      it->second->deleteLater();
+      sessions_.erase(it);
+    }
+  }
+
+  uint dialogsShown = 0;
+  std::map<QString, Session*> sessions_;
+
+ public slots:
+  QDBusObjectPath CreateSession(const QVariantMap& options, const QDBusMessage& call) {
+    const QString path =
+        QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2")
+            .arg(senderPart(call), options.value("session_handle_token").toString());
+    auto* session = new Session(*this, path);
+    sessions_[path] = session;
+    QDBusConnection::sessionBus().registerObject(path, session, QDBusConnection::ExportAllSlots);
+    return respond(call, options, 0, {{QStringLiteral("session_handle"), path}});
+  }
+
+  QDBusObjectPath SelectSources(const QDBusObjectPath& session, const QVariantMap& options,
+                                const QDBusMessage& call) {
+    Session* s = find(session);
+    if (!s || options.value("cursor_mode").toUInt() != 4 || options.value("types").toUInt() != 1)
+      return respond(call, options, 2, {});
+    s->restoreToken = options.value("restore_token").toString();
+    return respond(call, options, 0, {});
+  }
+
+  QDBusObjectPath Start(const QDBusObjectPath& session, const QString&, const QVariantMap& options,
+                        const QDBusMessage& call) {
+    Session* s = find(session);
+    if (!s) return respond(call, options, 2, {});
+    if (!s->restoreToken.isEmpty() && !options_.tokens.contains(s->restoreToken))
+      return respond(call, options, 2, {});  // the choice it names is gone
+    if (s->restoreToken.isEmpty()) {
+      ++dialogsShown;
+      if (options_.dialog == u"cancel") return respond(call, options, 1, {});
+      if (options_.dialog == u"fail") return respond(call, options, 2, {});
+    }
+    const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    options_.tokens.insert(token);
+    QVariantMap properties{{QStringLiteral("source_type"), 1u},
+                           {QStringLiteral("size"), QVariant::fromValue(IntPair{1280, 720})}};
+    if (options_.position)
+      properties.insert(QStringLiteral("position"), QVariant::fromValue(IntPair{1920, 0}));
+    const QList<StreamEntry> streams{{42, properties}};
+    return respond(call, options, 0,
+                   {{QStringLiteral("streams"), QVariant::fromValue(streams)},
+                    {QStringLiteral("restore_token"), token}});
+  }
+
+  QDBusUnixFileDescriptor OpenPipeWireRemote(const QDBusObjectPath&, const QVariantMap&) {
+    const int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    QDBusUnixFileDescriptor remote(fd);  // keeps a duplicate
+    ::close(fd);
+    return remote;
+  }
+
+ private:
+  static QString senderPart(const QDBusMessage& call) {
+    return call.service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
+  }
+
+  Session* find(const QDBusObjectPath& path) {
+    const auto it = sessions_.find(path.path());
+    return it == sessions_.end() ? nullptr : it->second;
+  }
+
+  // Returns the request's handle now and sends its Response once the reply is out, as a portal
+  // whose answer takes a moment does.
+  QDBusObjectPath respond(const QDBusMessage& call, const QVariantMap& options, uint code,
+                          const QVariantMap& results) {
+    const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                             .arg(senderPart(call), options.value("handle_token").toString());
+    QTimer::singleShot(0, this, [path, code, results] {
+      QDBusMessage response =
+          QDBusMessage::createSignal(path, kRequest, QStringLiteral("Response"));
+      response << code << results;
+      QDBusConnection::sessionBus().send(response);
+    });
+    return QDBusObjectPath(path);
+  }
+
+  Options options_;
+};
+
+void Session::Close() {
+  portal_.forget(path_);
+}
+
+class Control : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.kestrova.Fake")
+
+ public:
+  explicit Control(Portal& portal) : portal_(portal) {}
+
+ public slots:
+  uint DialogsShown() { return portal_.dialogsShown; }
+  uint OpenSessions() { return uint(portal_.sessions_.size()); }
+  // Ends every open session as the desktop's "stop sharing" control does.
+  void EndSessions() {
+    std::vector<QString> paths;
+    for (const auto& [path, session] : portal_.sessions_) paths.push_back(path);
+    for (const QString& path : paths) {
+      QDBusMessage closed = QDBusMessage::createSignal(path, kSession, QStringLiteral("Closed"));
+      closed << QVariantMap{};
+      QDBusConnection::sessionBus().send(closed);
+      portal_.forget(path);
+    }
+  }
+
+ private:
+  Portal& portal_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  qDBusRegisterMetaType<IntPair>();
+  qDBusRegisterMetaType<StreamEntry>();
+  qDBusRegisterMetaType<QList<StreamEntry>>();
+
+  Options options;
+  const QStringList args = app.arguments();
+  for (int i = 1; i < args.size(); ++i) {
+    const QString& flag = args[i];
+    const QString value = i + 1 < args.size() ? args[i + 1] : QString();
+    if (flag == u"--cursor-modes") {
+      options.cursorModes = value.toUInt();
+      ++i;
+    } else if (flag == u"--dialog") {
+      options.dialog = value;
+      ++i;
+    } else if (flag == u"--token") {
+      options.tokens.insert(value);
+      ++i;
+    } else if (flag == u"--position") {
+      options.position = true;
+    } else {
+      std::fprintf(stderr, "fake_portal: unknown option %s\n", qPrintable(flag));
+      return 2;
+    }
+  }
+
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  Portal portal(std::move(options));
+  Control control(portal);
+  if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
+                          QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) ||
+      !bus.registerObject(QStringLiteral("/org/kestrova/Fake"), &control,
+                          QDBusConnection::ExportAllSlots) ||
+      !bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"))) {
+    std::fprintf(stderr, "fake_portal: cannot register on the bus: %s\n",
+                 qPrintable(bus.lastError().message()));
+    return 1;
+  }
+  std::printf("ready\n");
+  std::fflush(stdout);
+  return app.exec();
+}
+
+#include "FakePortal.moc"
