@@ -54,6 +54,7 @@ void Recorder::start() {
   });
 
   writer_ = platform_.makeWriter(cfg_);
+  writer_->setOnFailure([this](std::exception_ptr error) { reportFailure(std::move(error)); });
   queue_.sync([&] { pipeline_->setWriterInput(&writer_->input()); });
 
   if (platform_.clickMonitor) {
@@ -70,9 +71,7 @@ void Recorder::start() {
       [this](std::shared_ptr<CapturedSample> sample) {
         queue_.post([this, sample = std::move(sample)] { pipeline_->handle(*sample); });
       },
-      [this](const PlatformError& error) {
-        if (onFailure_) onFailure_(std::make_exception_ptr(error));
-      });
+      [this](const PlatformError& error) { reportFailure(std::make_exception_ptr(error)); });
 }
 
 void Recorder::setPaused(bool paused) {
@@ -81,7 +80,14 @@ void Recorder::setPaused(bool paused) {
   });
 }
 
+void Recorder::reportFailure(std::exception_ptr error) {
+  if (failureReported_.exchange(true)) return;
+  if (onFailure_) onFailure_(std::move(error));
+}
+
 std::filesystem::path Recorder::stop() {
+  // From here on stop()'s outcome tells of any failure.
+  failureReported_ = true;
   clickMonitor_.reset();
   if (stream_) {
     stream_->stop();
