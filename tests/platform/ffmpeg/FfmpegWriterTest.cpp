@@ -517,6 +517,7 @@ TEST(FfmpegWriter, SigkillDuringTheFinishLosesNoFrame) {
     }
     ASSERT_EQ(line, "stopped");
     recorder.kill();
+    ASSERT_EQ(accepted.size(), static_cast<std::size_t>(kFrames));
 
     const auto p = probeMp4(url);
     ASSERT_TRUE(p.opened) << p.error;

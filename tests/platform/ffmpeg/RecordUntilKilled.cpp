@@ -42,11 +42,15 @@ int main(int argc, char** argv) {
       writer->finish(accepted, [](kestrova::FinishResult) { waitToBeKilled("finished"); });
       waitToBeKilled("finishing");
     }
-    // Finishing is what is under test then: no need to wait for the video's time to pass.
     if (stopAt < 0) {
       std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000LL / 30));
+      if (!input.isReadyForMoreMediaData()) continue;
+    } else {
+      // Finishing is what is under test: every frame, as fast as the writer takes them.
+      while (!input.isReadyForMoreMediaData()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
     }
-    if (!input.isReadyForMoreMediaData()) continue;
     kestrova::PooledBuffer buffer = kestrova::acquireFrom(*input.pixelBufferPool());
     if (!buffer) continue;
     kestrova::testing::paintScreen(buffer->image, i);
