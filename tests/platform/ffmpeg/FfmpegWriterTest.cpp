@@ -1,4 +1,5 @@
 #include "FfmpegWriter.h"
+#include "FragmentIndex.h"
 #include "InPlaceFinish.h"
 
 #include <gtest/gtest.h>
@@ -399,6 +400,67 @@ TEST(FfmpegWriter, DroppedWithoutFinishLeavesAPlayableFile) {
   ASSERT_TRUE(p.opened) << p.error;
   EXPECT_EQ(p.pts, times);
   EXPECT_EQ(p.decodedFrames, 70);
+}
+
+// The first top-level box of `type` in the file, whole, and where it starts.
+std::pair<std::int64_t, std::vector<std::uint8_t>> readBox(const fs::path& path,
+                                                           const std::string& type) {
+  std::ifstream in(path, std::ios::binary);
+  std::int64_t at = 0;
+  for (const std::string& box : topLevelBoxes(path)) {
+    unsigned char header[8];
+    in.seekg(at);
+    in.read(reinterpret_cast<char*>(header), 8);
+    const std::uint32_t size = mp4::be32(header);
+    if (box == type) {
+      std::vector<std::uint8_t> bytes(size);
+      in.seekg(at);
+      in.read(reinterpret_cast<char*>(bytes.data()), size);
+      return {at, bytes};
+    }
+    at += size;
+  }
+  return {-1, {}};
+}
+
+// The one chunk offset of a complete moov, and whether it took 64 bits.
+std::pair<std::uint64_t, bool> firstChunkOffset(const std::vector<std::uint8_t>& moov) {
+  for (std::size_t i = 4; i + 16 <= moov.size(); ++i) {
+    const std::string type(moov.begin() + i, moov.begin() + i + 4);
+    if (type == "stco") return {mp4::be32(&moov[i + 12]), false};
+    if (type == "co64") return {mp4::be64(&moov[i + 12]), true};
+  }
+  return {0, false};
+}
+
+// A file past 4 GiB needs 64-bit chunk offsets; the index says so without writing one.
+TEST(FragmentIndex, OffsetsPastFourGiBTakeSixtyFourBits) {
+  TempDir dir;
+  const fs::path url = dir.path() / "clip.mp4";
+  {
+    auto writer = createFfmpegWriter(configFor(url));
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(appendFrame(*writer, i * 200, i));
+  }  // dropped: left fragmented
+  const auto [moovAt, moov] = readBox(url, "moov");
+  const auto [moofAt, moof] = readBox(url, "moof");
+  ASSERT_FALSE(moov.empty());
+  ASSERT_FALSE(moof.empty());
+  constexpr std::int64_t kFar = std::int64_t{5} << 30;
+  FragmentIndex near, far;
+  ASSERT_TRUE(near.setHeader(moov, moovAt));
+  ASSERT_TRUE(far.setHeader(moov, moovAt));
+  ASSERT_TRUE(near.addFragment(moof, moofAt));
+  ASSERT_TRUE(far.addFragment(moof, moofAt + kFar));
+  EXPECT_EQ(far.sampleCount(), 10u);
+  const auto [nearOffset, nearWide] = firstChunkOffset(near.completeMoov());
+  const auto [farOffset, farWide] = firstChunkOffset(far.completeMoov());
+  EXPECT_FALSE(nearWide);
+  EXPECT_TRUE(farWide);
+  EXPECT_GT(nearOffset, static_cast<std::uint64_t>(moofAt));
+  EXPECT_EQ(farOffset, nearOffset + kFar);
+  EXPECT_FALSE(far.addFragment(std::vector<std::uint8_t>(moof.begin(), moof.end() - 9), 0))
+      << "a cut moof is refused";
+  EXPECT_EQ(far.sampleCount(), 10u) << "and leaves the index as it was";
 }
 
 // A recorder in a process of its own (tests/platform/ffmpeg/RecordUntilKilled.cpp), recording in
