@@ -487,12 +487,13 @@ void Writer::indexWritten(std::int64_t from, std::int64_t to) {
   for (std::int64_t at = from; indexed_ && at < to;) {
     std::uint8_t head[16] = {};
     const auto headBytes = static_cast<std::size_t>(std::min<std::int64_t>(16, to - at));
-    std::uint64_t size = mp4::be32(head);
-    if (sink_->readAt(at, head, headBytes)) {
-      size = mp4::be32(head);
-      if (size == 1 && headBytes == 16) size = mp4::be64(head + 8);
+    if (headBytes < 8 || !sink_->readAt(at, head, headBytes)) {
+      indexed_ = false;
+      break;
     }
-    if (headBytes < 8 || size < 8 || size > std::uint64_t(to - at)) {
+    std::uint64_t size = mp4::be32(head);
+    if (size == 1 && headBytes == 16) size = mp4::be64(head + 8);
+    if (size < 8 || size > std::uint64_t(to - at)) {
       indexed_ = false;
       break;
     }
