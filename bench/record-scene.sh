@@ -65,6 +65,7 @@ duration_of() {
 }
 
 run_kestrova() {
+  rm -f "$tmp/k.mp4"  # a taken name would get a number
   measured "$record" --display 0 --seconds "$seconds" --size "${w}x${h}" --fps "$1" \
     --clicks on --output "$tmp/k.mp4"
 }
