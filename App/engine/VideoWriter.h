@@ -64,8 +64,7 @@ class VideoWriter {
   virtual WriterInput& input() = 0;
 
   // Set once, right after creation, before the first append. A failure during finish() is not
-  // reported here but as finish()'s outcome; after a reported one, finish() gives the file with the
-  // video up to the failure.
+  // reported here; finish()'s outcome reports any failure, told here before or not.
   virtual void setOnFailure(FailureHandler handler) { (void)handler; }
 
   // Ends the recording; called once, on the sample queue, after the last append. `framesWritten`

@@ -188,7 +188,6 @@ class Writer final : public VideoWriter, private WriterInput, private OutputBuff
   std::string error_;               // the first failure, for the user
   FragmentIndex index_;             // of every whole fragment written
   bool indexed_ = true;             // false once a fragment could not be read back
-  bool failureReported_ = false;    // error_ went to the failure handler
 
   std::thread thread_;  // last: starts when everything else exists
 };
@@ -528,7 +527,6 @@ void Writer::fail(std::string message) {
     if (ending_ == Ending::none) report = onFailure_;
   }
   if (report) report(std::make_exception_ptr(RecorderError::writer(error_)));
-  failureReported_ = report != nullptr;
 }
 
 FinishResult Writer::complete() {
@@ -544,8 +542,7 @@ FinishResult Writer::complete() {
   // After a failed write too: the whole fragments before it get their index.
   finishInPlaceIfIndexed();
   if (!error_.empty()) {
-    // Told at the time: what was kept is the outcome.
-    if (failureReported_) return FinishResult::file(sink_->path());
+    // Even when it was told at the time: whoever listened may have been stopping already.
     return FinishResult::failure(std::make_exception_ptr(RecorderError::writer(error_)));
   }
   if (!sink_->isStillAt(sink_->path())) return rescue();
