@@ -10,13 +10,12 @@ namespace kestrova::ffmpeg {
 
 namespace {
 
-std::function<void(FinishPoint)>& hook() {
-  static std::function<void(FinishPoint)> h;
-  return h;
-}
+// At namespace scope, so that it outlives exit handlers registered later, which may still finish
+// a file (see AppController).
+std::function<void(FinishPoint)> finishHook;
 
 void reach(FinishPoint point) {
-  if (hook()) hook()(point);
+  if (finishHook) finishHook(point);
 }
 
 // 0 or errno.
@@ -52,7 +51,7 @@ int sync(int fd) {
 }  // namespace
 
 void setFinishHookForTesting(std::function<void(FinishPoint)> h) {
-  hook() = std::move(h);
+  finishHook = std::move(h);
 }
 
 int finishInPlace(int fd, std::int64_t size, const FragmentIndex& index) {
