@@ -11,3 +11,11 @@ elseif(KESTROVA_SANITIZE STREQUAL "thread")
 elseif(NOT KESTROVA_SANITIZE STREQUAL "")
   message(FATAL_ERROR "KESTROVA_SANITIZE must be empty, 'address' or 'thread', not '${KESTROVA_SANITIZE}'")
 endif()
+
+# Debian's hardening for what gets packaged: checked string and memory functions, and relocations
+# resolved and made read-only at start. Sanitizer builds do their own checking.
+if(KESTROVA_SANITIZE STREQUAL "")
+  # -U first: some compilers define it already, and a redefinition would be an error here.
+  add_compile_options("$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+  add_link_options(-Wl,-z,relro,-z,now)
+endif()

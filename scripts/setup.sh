@@ -13,8 +13,10 @@ packages=(
   libxcb-composite0-dev libxcb-xinput-dev libxcb-xtest0-dev libxcb-keysyms1-dev
   # user interface and desktop services
   qt6-base-dev qt6-base-dev-tools libcanberra-dev fonts-dejavu-core
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth ffmpeg time
+  # tests and benchmarks (dbus-daemon: private session buses for the notification tests)
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth ffmpeg time dbus-daemon
+  # the Debian package: icons rendered from the SVG, dependencies, and its checks
+  librsvg2-bin gzip man-db dpkg-dev lintian appstream desktop-file-utils
 )
 
 missing=()

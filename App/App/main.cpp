@@ -1,39 +1,81 @@
 #include <QApplication>
+#include <QTimer>
 
 #include <csignal>
 
+#include "AppController.h"
+#include "CommandLine.h"
+#include "DesktopNotifier.h"
 #include "Glyphs.h"
 #include "KestrovaApp.h"
 #include "LinuxDesktopServices.h"
 #include "LinuxRecorderPlatform.h"
+#include "RecordingNotifications.h"
+#include "RemoteCommands.h"
 #include "SingleInstance.h"
 #include "Theme.h"
+
+namespace {
+
+void nameProgram() {
+  QCoreApplication::setOrganizationName(QStringLiteral("Kestrova"));
+  QCoreApplication::setApplicationName(QStringLiteral("Kestrova"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(KESTROVA_VERSION));
+}
+
+// A verb for the copy that runs, or --help / --version: no window system needed.
+int runWithoutWindow(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  nameProgram();
+  const auto verb = kestrova::command_line::parse(app);
+  if (!verb) return 1;
+  const kestrova::SingleInstance instance(kestrova::SingleInstance::sessionKey());
+  return kestrova::command_line::forward(instance, *verb, false);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // XCB writes without MSG_NOSIGNAL: a server that goes away mid-recording must end in a message
   // and a finished file, not in SIGPIPE.
   std::signal(SIGPIPE, SIG_IGN);
+  if (kestrova::command_line::needsNoWindow(argc, argv)) return runWithoutWindow(argc, argv);
+
   QApplication app(argc, argv);
-  QApplication::setOrganizationName(QStringLiteral("Kestrova"));
-  QApplication::setApplicationName(QStringLiteral("Kestrova"));
-  QApplication::setDesktopFileName(QStringLiteral("kestrova"));
+  nameProgram();
+  QApplication::setDesktopFileName(QString::fromLatin1(kestrova::command_line::kDesktopId));
   QApplication::setWindowIcon(
       kestrova::glyphIcon(kestrova::Glyph::viewfinder, kestrova::theme::red()));
   // Closing the window is decided by MainWindow (only while idle); panels never quit.
   QApplication::setQuitOnLastWindowClosed(false);
+  const auto verb = kestrova::command_line::parse(app);
+  if (!verb) return 1;
 
   kestrova::SingleInstance instance(kestrova::SingleInstance::sessionKey());
   std::unique_ptr<kestrova::KestrovaApp> shell;
-  if (!instance.claim([&shell] {
-        if (shell) shell->bringToFront();
+  std::unique_ptr<kestrova::RemoteCommands> commands;
+  if (!instance.claim([&commands](const QString& command) {
+        return commands ? commands->answer(command)
+                        : QStringLiteral("1 Kestrova is starting; try again in a moment.");
       })) {
-    return 0;
+    return kestrova::command_line::forward(instance, *verb, true);
   }
 
-  shell = std::make_unique<kestrova::KestrovaApp>(
-      kestrova::linux_desktop::makeRecordingEngineFactory(), std::make_unique<kestrova::LinuxDesktopServices>());
+  shell =
+      std::make_unique<kestrova::KestrovaApp>(kestrova::linux_desktop::makeRecordingEngineFactory(),
+                                              std::make_unique<kestrova::LinuxDesktopServices>());
+  commands = std::make_unique<kestrova::RemoteCommands>(shell->controller(),
+                                                        [&shell] { shell->bringToFront(); });
+  auto notifications = std::make_unique<kestrova::RecordingNotifications>(
+      shell->controller(), std::make_unique<kestrova::DesktopNotifier>(
+                               QString::fromLatin1(kestrova::command_line::kDesktopId)));
   shell->launch();
+  if (*verb == kestrova::command_line::Verb::toggle) {
+    QTimer::singleShot(0, &shell->controller(), [&shell] { shell->controller().startOrStop(); });
+  }
   const int status = QApplication::exec();
+  commands.reset();
+  notifications.reset();
   shell.reset();
   return status;
 }

@@ -402,7 +402,11 @@ void AppController::setupHotKeys() {
 }
 
 void AppController::reveal() {
-  if (!lastSaved_.isNull()) services_->revealInFileManager(toPath(lastSaved_));
+  if (!lastSaved_.isNull()) revealFile(lastSaved_);
+}
+
+void AppController::revealFile(const QString& file) {
+  services_->revealInFileManager(toPath(file));
 }
 
 void AppController::openSettings() {

@@ -86,6 +86,8 @@ class AppController final : public QObject {
   void setupHotKeys();
   // Shows the last saved file in the file manager.
   void reveal();
+  // Shows `file` (an earlier recording's) in the file manager, as reveal() does.
+  void revealFile(const QString& file);
   // Opens the system's screen-capture settings, where they exist.
   void openSettings();
   // Asks for the output folder and stores it in "outputPath".

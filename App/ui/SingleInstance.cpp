@@ -10,8 +10,8 @@
 namespace kestrova {
 namespace {
 
-constexpr int kAnswerMs = 1000;
-const QByteArray kActivate = QByteArrayLiteral("activate\n");
+// A command is a word or two; anything longer is not from a copy of Kestrova.
+constexpr qint64 kMaxLineBytes = 1024;
 
 QString folderFor(const QString& directory) {
   if (!directory.isEmpty()) return directory;
@@ -41,32 +41,46 @@ QString SingleInstance::sessionKey() {
   return key;
 }
 
-bool SingleInstance::claim(std::function<void()> onActivate) {
-  if (!lock_.tryLock(0)) {
-    QLocalSocket socket;
-    socket.connectToServer(socketPath_);
-    if (socket.waitForConnected(kAnswerMs)) {
-      socket.write(kActivate);
-      socket.waitForBytesWritten(kAnswerMs);
-      socket.disconnectFromServer();
-    }
-    return false;
-  }
-  onActivate_ = std::move(onActivate);
+bool SingleInstance::claim(CommandHandler onCommand) {
+  if (!lock_.tryLock(0)) return false;
+  onCommand_ = std::move(onCommand);
   server_ = std::make_unique<QLocalServer>();
   server_->setSocketOptions(QLocalServer::UserAccessOption);
   QLocalServer::removeServer(socketPath_);  // left by a copy that crashed; we hold the lock
   connect(server_.get(), &QLocalServer::newConnection, this, &SingleInstance::acceptConnection);
-  // Without the socket the program still runs; later copies then just end.
+  // Without the socket the program still runs; later copies then get no answer.
   server_->listen(socketPath_);
   return true;
+}
+
+std::optional<QString> SingleInstance::send(const QString& command, int timeoutMs) const {
+  QLocalSocket socket;
+  socket.connectToServer(socketPath_);
+  if (!socket.waitForConnected(timeoutMs)) return std::nullopt;
+  socket.write(command.toUtf8() + '\n');
+  if (!socket.waitForBytesWritten(timeoutMs)) return std::nullopt;
+  while (!socket.canReadLine()) {
+    if (!socket.waitForReadyRead(timeoutMs)) return std::nullopt;
+  }
+  return QString::fromUtf8(socket.readLine(kMaxLineBytes)).trimmed();
 }
 
 void SingleInstance::acceptConnection() {
   while (QLocalSocket* socket = server_->nextPendingConnection()) {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-      if (socket->readAll().contains(kActivate.trimmed()) && onActivate_) onActivate_();
+      while (socket->canReadLine()) {
+        const QByteArray line = socket->readLine(kMaxLineBytes);
+        if (!line.endsWith('\n')) {  // longer than any command
+          socket->abort();
+          return;
+        }
+        const QString command = QString::fromUtf8(line).trimmed();
+        QString answer = onCommand_ ? onCommand_(command) : QString();
+        answer.replace(u'\n', u' ');
+        socket->write(answer.toUtf8() + '\n');
+      }
+      if (socket->bytesAvailable() >= kMaxLineBytes) socket->abort();
     });
   }
 }

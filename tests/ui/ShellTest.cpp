@@ -4,6 +4,9 @@
 #include <QSysInfo>
 #include <QTest>
 
+#include <future>
+#include <optional>
+
 #include "ControllerFixture.h"
 #include "CountdownView.h"
 #include "FloatingPanel.h"
@@ -11,6 +14,7 @@
 #include "MainWindow.h"
 #include "PanelViews.h"
 #include "RecordingToolbar.h"
+#include "RemoteCommands.h"
 #include "SingleInstance.h"
 #include "ToolbarButtonStyle.h"
 
@@ -187,18 +191,32 @@ TEST_F(ShellTest, ToolbarFollowsTheRecordingAndDrivesTheController) {
   EXPECT_TRUE(window_->isVisible());
 }
 
-TEST(SingleInstance, ALaterCopyWakesTheFirstAndStandsDown) {
+// What a later copy hears: send() blocks, so it runs on a thread of its own while the main thread
+// serves the socket.
+std::optional<QString> sendFromLaterCopy(const SingleInstance& later, const QString& command) {
+  auto answer = std::async(std::launch::async, [&] { return later.send(command); });
+  const bool answered =
+      QTest::qWaitFor([&] { return answer.wait_for(0ms) == std::future_status::ready; }, 5000);
+  return answered ? answer.get() : std::nullopt;
+}
+
+TEST(SingleInstance, ALaterCopyStandsDownAndItsCommandsAreAnswered) {
   QTemporaryDir dir;
   SingleInstance first(QStringLiteral("kestrova-test"), dir.path());
-  int activations = 0;
-  ASSERT_TRUE(first.claim([&] { ++activations; }));
+  QStringList heard;
+  ASSERT_TRUE(first.claim([&](const QString& command) {
+    heard << command;
+    return QStringLiteral("0 heard ") + command;
+  }));
 
   SingleInstance second(QStringLiteral("kestrova-test"), dir.path());
-  EXPECT_FALSE(second.claim([] { FAIL() << "the second copy is never activated"; }));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return activations == 1; }, 2000));
+  EXPECT_FALSE(second.claim([](const QString&) { return QString(); }));
+  EXPECT_EQ(sendFromLaterCopy(second, "activate"), "0 heard activate");
+  EXPECT_EQ(heard, QStringList{"activate"});
 
   SingleInstance otherSession(QStringLiteral("kestrova-other"), dir.path());
-  EXPECT_TRUE(otherSession.claim([] {}));
+  EXPECT_EQ(sendFromLaterCopy(otherSession, "status"), std::nullopt) << "nobody listens there";
+  EXPECT_TRUE(otherSession.claim([](const QString&) { return QString(); }));
 }
 
 TEST(SingleInstance, LeftoversOfACrashedCopyDoNotBlockTheNextStart) {
@@ -211,12 +229,80 @@ TEST(SingleInstance, LeftoversOfACrashedCopyDoNotBlockTheNextStart) {
   ASSERT_TRUE(socket.open(QIODevice::WriteOnly));
   socket.close();
 
-  SingleInstance instance(QStringLiteral("kestrova-test"), dir.path());
-  int activations = 0;
-  ASSERT_TRUE(instance.claim([&] { ++activations; }));
   SingleInstance later(QStringLiteral("kestrova-test"), dir.path());
-  EXPECT_FALSE(later.claim([] {}));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return activations == 1; }, 2000));
+  EXPECT_EQ(sendFromLaterCopy(later, "status"), std::nullopt);
+  SingleInstance instance(QStringLiteral("kestrova-test"), dir.path());
+  ASSERT_TRUE(instance.claim([](const QString&) { return QStringLiteral("0 here"); }));
+  EXPECT_EQ(sendFromLaterCopy(later, "status"), "0 here");
+}
+
+TEST(SingleInstance, ALineLongerThanAnyCommandIsCutOff) {
+  QTemporaryDir dir;
+  SingleInstance first(QStringLiteral("kestrova-test"), dir.path());
+  int heard = 0;
+  ASSERT_TRUE(first.claim([&](const QString&) {
+    ++heard;
+    return QString();
+  }));
+  SingleInstance later(QStringLiteral("kestrova-test"), dir.path());
+  EXPECT_EQ(sendFromLaterCopy(later, QString(5000, u'x')), std::nullopt);
+  EXPECT_EQ(heard, 0);
+}
+
+// The verbs of the command line, sent by a later copy through the socket to a controller with a
+// fake engine, in every state they meet.
+class RemoteCommandsTest : public testing::ControllerFixture {
+ protected:
+  void SetUp() override {
+    ControllerFixture::SetUp();
+    commands_ = std::make_unique<RemoteCommands>(controller(), [this] { ++broughtToFront_; });
+    ASSERT_TRUE(first_.claim([this](const QString& c) { return commands_->answer(c); }));
+  }
+
+  QString send(const QString& command) { return sendFromLaterCopy(later_, command).value_or("-"); }
+
+  QTemporaryDir dir_;
+  SingleInstance first_{QStringLiteral("kestrova-test"), dir_.path()};
+  SingleInstance later_{QStringLiteral("kestrova-test"), dir_.path()};
+  std::unique_ptr<RemoteCommands> commands_;
+  int broughtToFront_ = 0;
+};
+
+TEST_F(RemoteCommandsTest, EachVerbDrivesTheControllerAsTheHotKeysDo) {
+  const auto expect = [&](const char* command, const char* answer, RecordingState after) {
+    SCOPED_TRACE(command);
+    EXPECT_EQ(send(command).toStdString(), answer);
+    EXPECT_EQ(state(), after);
+  };
+  const RecordingState idle = RecordingState::idle();
+  expect("status", "0 idle 00:00", idle);
+  expect("pause", "1 Kestrova is not recording.", idle);
+  expect("stop", "1 Kestrova is not recording.", idle);
+  expect("toggle", "0", RecordingState::countdown(3));
+  expect("status", "0 countdown 00:00", RecordingState::countdown(3));
+  expect("stop", "0", idle);
+  script_.blockStop = true;  // to see the file being saved
+  expect("toggle", "0", RecordingState::countdown(3));
+
+  advance(3s);
+  ASSERT_TRUE(settle([this] { return state() == RecordingState::recording(); }));
+  advance(2500ms);
+  expect("status", "0 recording 00:02", RecordingState::recording());
+  expect("pause", "0", RecordingState::paused());
+  advance(4s);
+  expect("status", "0 paused 00:02", RecordingState::paused());
+  expect("pause", "0", RecordingState::recording());
+
+  expect("toggle", "0", idle);
+  expect("status", "0 saving 00:00", idle);
+  expect("toggle", "1 The last recording is still being saved; try again in a moment.", idle);
+  engines_.back()->stopGate.open();
+  ASSERT_TRUE(settle([this] { return !controller().isFinishing(); }));
+  EXPECT_EQ(engines_.size(), 1u);
+
+  expect("activate", "0", idle);
+  EXPECT_EQ(broughtToFront_, 1);
+  expect("record-everything", "2 Unknown command \u201crecord-everything\u201d.", idle);
 }
 
 }  // namespace
