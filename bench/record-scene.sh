@@ -9,12 +9,14 @@
 # w·h·fps·0.12, a key frame every 2 s, 2 threads); ffmpeg follows the pointer with
 # -follow_mouse 100 and draws it. The two take turns, REPS times (default 1). Per run: CPU seconds
 # (user + sys of the recorder's process) per recorded second, peak RSS, and frames in the file
-# (ffprobe -count_frames) against SECONDS·fps.
+# (ffprobe -count_frames) against SECONDS·fps, and the bytes the process wrote to disk (GNU time's
+# file system outputs, 512-byte blocks) against the file's size, stop included.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-release}
 seconds=${SECONDS_TO_RECORD:-20}
 reps=${REPS:-1}
+rates=${RATES:-30 60}
 w=1920 h=1080
 if [[ ! -f $build/build.ninja ]]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTROVA_BUILD_TESTS=OFF >/dev/null
@@ -45,9 +47,9 @@ sleep 1
 # Keeps the user's preferences out of it: a settings home of its own.
 export XDG_CONFIG_HOME=$tmp/config
 
-# "user sys rss_kb" of the command's process, from GNU time.
+# "user sys rss_kb blocks_out" of the command's process, from GNU time.
 measured() {
-  /usr/bin/time -f '%U %S %M' -o "$tmp/time" "$@" >/dev/null 2>"$tmp/err" || {
+  /usr/bin/time -f '%U %S %M %O' -o "$tmp/time" "$@" >/dev/null 2>"$tmp/err" || {
     echo "failed: $*" >&2
     cat "$tmp/err" >&2
     exit 1
@@ -63,6 +65,7 @@ duration_of() {
 }
 
 run_kestrova() {
+  rm -f "$tmp/k.mp4"  # a taken name would get a number
   measured "$record" --display 0 --seconds "$seconds" --size "${w}x${h}" --fps "$1" \
     --clicks on --output "$tmp/k.mp4"
 }
@@ -76,12 +79,12 @@ run_ffmpeg() {
 }
 
 echo "scene 3024x1964 on $display, ${seconds} s at ${w}x${h}; load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-4s %-9s %9s %9s %8s %7s %8s %7s\n' fps recorder "cpu s/s" "cpu ratio" "rss MB" frames expected "frames%"
-for fps in 30 60; do
+printf '%-4s %-9s %9s %9s %8s %7s %8s %7s %10s\n' fps recorder "cpu s/s" "cpu ratio" "rss MB" frames expected "frames%" "disk/size"
+for fps in $rates; do
   expected=$((seconds * fps))
   for ((r = 0; r < reps; r++)); do
     for who in ffmpeg kestrova; do
-      read -r user sys rss < <("run_$who" "$fps")
+      read -r user sys rss blocks < <("run_$who" "$fps")
       file=$tmp/${who:0:1}.mp4
       frames=$(frames_in "$file")
       cpu=$(awk -v u="$user" -v s="$sys" -v d="$seconds" 'BEGIN { printf "%.3f", (u + s) / d }')
@@ -90,9 +93,11 @@ for fps in 30 60; do
       else
         ratio=$(awk -v a="$cpu" -v b="$base" 'BEGIN { printf "%.2f", a / b }')
       fi
-      printf '%-4s %-9s %9s %9s %8.1f %7s %8s %6.1f%%  (%.2f s)\n' "$fps" "$who" "$cpu" "$ratio" \
-        "$(awk -v k="$rss" 'BEGIN { print k / 1024 }')" "$frames" "$expected" \
-        "$(awk -v f="$frames" -v e="$expected" 'BEGIN { print 100 * f / e }')" "$(duration_of "$file")"
+      printf '%-4s %-9s %9s %9s %8.1f %7s %8s %6.1f%% %10.3f  (%.2f s)\n' "$fps" "$who" "$cpu" \
+        "$ratio" "$(awk -v k="$rss" 'BEGIN { print k / 1024 }')" "$frames" "$expected" \
+        "$(awk -v f="$frames" -v e="$expected" 'BEGIN { print 100 * f / e }')" \
+        "$(awk -v b="$blocks" -v s="$(stat -c %s "$file")" 'BEGIN { print b * 512 / s }')" \
+        "$(duration_of "$file")"
     done
   done
 done

@@ -2,8 +2,11 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QThread>
 
 #include <atomic>
+#include <cstdlib>
+#include <mutex>
 #include <system_error>
 
 #include "DesktopServices.h"
@@ -25,6 +28,8 @@ using namespace std::chrono_literals;
 constexpr auto kCountdownStep = 1s;
 constexpr auto kTickInterval = 100ms;
 constexpr int kCountdownFrom = 3;
+// A stop that answers sooner feels instant; a longer one brings the window back saying so.
+constexpr auto kSavingShownAfter = 300ms;
 
 QString describe(const std::exception_ptr& error) {
   try {
@@ -74,9 +79,30 @@ bool isSharingEnded(const std::exception_ptr& error) {
   }
 }
 
-void removeQuietly(const std::filesystem::path& path) {
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
+enum class FileFate { keep, discard };
+
+// Winds down an engine whose outcome nobody waits for (a failed or cancelled start). A discarded
+// file is the one the engine made, which got a number if the name was taken, never whatever else
+// holds the name that was asked for.
+void windDown(RecordingEngine& engine, FileFate fate) {
+  try {
+    const std::filesystem::path made = engine.stop();
+    std::error_code ignored;
+    if (fate == FileFate::discard) std::filesystem::remove(made, ignored);
+  } catch (...) {
+    // No frames (the engine removed its own file) or a failed start: no outcome to tell.
+  }
+}
+
+// The controller whose recording must be finished if the process exits under it: Qt's X11 layer
+// calls exit() on the main thread when its connection breaks, and static destructors must not
+// then race the recorder's threads. Main thread only.
+AppController* liveController = nullptr;
+
+void finishLiveRecordingAtExit() {
+  if (liveController && QThread::currentThread() == liveController->thread()) {
+    liveController->finishBeforeExit();
+  }
 }
 
 }  // namespace
@@ -85,7 +111,6 @@ void removeQuietly(const std::filesystem::path& path) {
 struct AppController::Attempt {
   std::uint64_t id = 0;
   std::shared_ptr<RecordingEngine> engine;
-  std::filesystem::path file;
   // Set on the main thread when the user cancels (or the controller goes); read by the worker.
   std::atomic<bool> cancelled{false};
   // Worker only, read by the main thread after its answer or after the join: the worker stopped
@@ -110,30 +135,32 @@ AppController::AppController(RecordingEngineFactory makeEngine,
       captureGrant_(services_->captureGrant()),
       segmentStart_(clock_->now()),
       poster_(MainThreadPoster::create()),
-      engineQueue_(std::make_unique<SerialQueue>("kestrova.engine")) {}
+      engineQueue_(std::make_unique<SerialQueue>("kestrova.engine")) {
+  liveController = this;
+  static std::once_flag atExit;
+  std::call_once(atExit, [] { std::atexit(finishLiveRecordingAtExit); });
+}
 
 AppController::~AppController() {
-  poster_->close();  // nothing that was posted for this object runs any more
+  finishBeforeExit();
+  if (liveController == this) liveController = nullptr;
+}
+
+void AppController::finishBeforeExit() {
+  if (!engineQueue_) return;  // done already
+  poster_->close();           // nothing that was posted for this object runs any more
   ticker_.reset();
   countdown_.reset();
+  savingDelay_.reset();
   if (attempt_) attempt_->cancelled = true;  // its worker stops it
   if (engine_) {
     // The program is going while it records: keep the footage.
-    engineQueue_->post([engine = std::move(engine_)] {
-      try {
-        engine->stop();
-      } catch (...) {
-      }
-    });
+    engineQueue_->post([engine = std::move(engine_)] { windDown(*engine, FileFate::keep); });
   }
-  engineQueue_.reset();  // runs what is posted, then joins
+  engineQueue_.reset();  // runs what is posted (a file being finished too), then joins
   if (attempt_ && !attempt_->wound) {
     // The start succeeded just after the worker looked at the cancellation.
-    try {
-      attempt_->engine->stop();
-    } catch (...) {
-    }
-    removeQuietly(attempt_->file);
+    windDown(*attempt_->engine, FileFate::discard);
   }
 }
 
@@ -147,9 +174,13 @@ void AppController::begin() {
     requestPermission();
     return;
   }
+  if (!state_.isIdle()) return;
   // A file still being finished would otherwise restore the main window in the middle of the new
-  // countdown and set its own outcome over the new recording's.
-  if (!state_.isIdle() || isFinishing()) return;
+  // countdown and set its own outcome over the new recording's. Say why nothing starts.
+  if (isFinishing()) {
+    showSaving();
+    return;
+  }
 
   setMessage({});
   setLastSaved({});
@@ -218,7 +249,6 @@ void AppController::startRecording() {
   auto attempt = std::make_shared<Attempt>();
   attempt->id = id;
   attempt->engine = std::move(engine);
-  attempt->file = config.url;
   attempt_ = attempt;
 
   engineQueue_->post([attempt, poster = poster_, this] {
@@ -230,11 +260,7 @@ void AppController::startRecording() {
     }
     if (error || attempt->cancelled) {
       // A half-started engine holds the display and a file: stop it before anything else.
-      try {
-        attempt->engine->stop();
-      } catch (...) {
-      }
-      if (attempt->cancelled) removeQuietly(attempt->file);
+      windDown(*attempt->engine, attempt->cancelled ? FileFate::discard : FileFate::keep);
       attempt->wound = true;
     }
     poster->post([this, id = attempt->id, error] { startFinished(id, error); });
@@ -252,11 +278,7 @@ void AppController::startFinished(std::uint64_t id, std::exception_ptr error) {
     }
     // Cancelled after the worker looked: wind it down now; finishing stays counted until then.
     engineQueue_->post([attempt, poster = poster_, this] {
-      try {
-        attempt->engine->stop();
-      } catch (...) {
-      }
-      removeQuietly(attempt->file);
+      windDown(*attempt->engine, FileFate::discard);
       poster->post([this] { changeFinishing(-1); });
     });
     return;
@@ -314,6 +336,7 @@ void AppController::engineFailed(std::uint64_t id, const std::exception_ptr& err
 void AppController::finishInBackground(std::shared_ptr<RecordingEngine> engine,
                                        std::optional<QString> failure) {
   changeFinishing(+1);
+  savingDelay_ = clock_->schedule(kSavingShownAfter, Clock::Repeat::once, [this] { showSaving(); });
   engineQueue_->post([engine = std::move(engine), failure, poster = poster_, this] {
     std::filesystem::path saved;
     std::exception_ptr error;
@@ -482,6 +505,21 @@ void AppController::changeFinishing(int delta) {
   const bool was = isFinishing();
   finishing_ += delta;
   if (was != isFinishing()) emit finishingChanged(isFinishing());
+  if (!isFinishing()) {
+    savingDelay_.reset();
+    if (saving_) {
+      saving_ = false;
+      emit savingChanged(false);
+    }
+  }
+}
+
+void AppController::showSaving() {
+  savingDelay_.reset();
+  if (!isFinishing() || saving_) return;
+  saving_ = true;
+  emit savingChanged(true);
+  views_->restoreMainWindow();
 }
 
 }  // namespace kestrova

@@ -38,6 +38,7 @@ class AppController final : public QObject {
   Q_PROPERTY(QString message READ message NOTIFY messageChanged)
   Q_PROPERTY(bool hasPermission READ hasPermission NOTIFY hasPermissionChanged)
   Q_PROPERTY(bool finishing READ isFinishing NOTIFY finishingChanged)
+  Q_PROPERTY(bool saving READ isSaving NOTIFY savingChanged)
 
  public:
   // `makeEngine` builds the engine of each recording; `clock` drives the countdown and the ticker.
@@ -63,6 +64,9 @@ class AppController final : public QObject {
   // An earlier recording's file is still being finished (or a cancelled start wound down); no
   // new recording can begin until it is done.
   bool isFinishing() const { return finishing_ > 0; }
+  // Finishing has taken long enough to tell the user ("Saving…"), or a start waits for it; the
+  // main window is back meanwhile.
+  bool isSaving() const { return saving_; }
 
   // Checks the permission and, when idle, starts the countdown on the screen to record.
   void begin();
@@ -74,6 +78,11 @@ class AppController final : public QObject {
   void stop();
   // The Ctrl+Alt+R / first menu item rule: cancel a countdown, stop a recording, else begin.
   void startOrStop();
+
+  // Finishes a running recording's file and winds every engine down, waiting for them; the
+  // controller does nothing more afterwards. For a process that is exiting (the destructor, or
+  // exit() called under the event loop, e.g. by Qt when the X server goes away).
+  void finishBeforeExit();
 
   // Registers Ctrl+Alt+R (startOrStop) and Ctrl+Alt+P (togglePause) with HotKeys::shared().
   void setupHotKeys();
@@ -101,6 +110,7 @@ class AppController final : public QObject {
   void messageChanged(const QString& message);
   void hasPermissionChanged(bool granted);
   void finishingChanged(bool finishing);
+  void savingChanged(bool saving);
 
  private:
   struct Attempt;
@@ -120,6 +130,7 @@ class AppController final : public QObject {
   void setMessage(const QString& message);
   void setHasPermission(bool granted);
   void changeFinishing(int delta);
+  void showSaving();
 
   const RecordingEngineFactory makeEngine_;
   const std::unique_ptr<DesktopServices> services_;
@@ -147,6 +158,8 @@ class AppController final : public QObject {
   std::shared_ptr<RecordingEngine> engine_;  // the engine that records now
   std::uint64_t engineId_ = 0;
   int finishing_ = 0;  // engines being stopped in the background
+  bool saving_ = false;
+  std::unique_ptr<ScheduledJob> savingDelay_;
 
   std::shared_ptr<MainThreadPoster> poster_;
   std::unique_ptr<SerialQueue> engineQueue_;  // last: its tasks post through poster_

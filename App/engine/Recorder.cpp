@@ -54,6 +54,7 @@ void Recorder::start() {
   });
 
   writer_ = platform_.makeWriter(cfg_);
+  writer_->setOnFailure([this](std::exception_ptr error) { reportFailure(std::move(error)); });
   queue_.sync([&] { pipeline_->setWriterInput(&writer_->input()); });
 
   if (platform_.clickMonitor) {
@@ -76,9 +77,7 @@ void Recorder::start() {
         queue_.post(
             [this, sample = std::move(sample)]() mutable { pipeline_->handle(std::move(sample)); });
       },
-      [this](const PlatformError& error) {
-        if (onFailure_) onFailure_(std::make_exception_ptr(error));
-      });
+      [this](const PlatformError& error) { reportFailure(std::make_exception_ptr(error)); });
 }
 
 void Recorder::setPaused(bool paused) {
@@ -87,7 +86,14 @@ void Recorder::setPaused(bool paused) {
   });
 }
 
+void Recorder::reportFailure(std::exception_ptr error) {
+  if (failureReported_.exchange(true)) return;
+  if (onFailure_) onFailure_(std::move(error));
+}
+
 std::filesystem::path Recorder::stop() {
+  // From here on stop()'s outcome tells of any failure.
+  failureReported_ = true;
   // The video lasts until now, not until the last change on the screen.
   const double stopTime = platform_.clock->now();
   clickMonitor_.reset();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -34,7 +35,8 @@ struct RecorderPlatform {
 // Threads: start() and stop() block and run off the main thread, never at the same time;
 // setPaused() returns at once. Frames, pause switches, clicks and finishing run on the recorder's
 // serial queue, "kestrova.samples", which owns all per-frame state. The failure handler is called
-// on the capture thread, at most once, and never after stop() has returned.
+// on the capture or the writer thread, for whichever fails first, at most once, and never once
+// stop() has begun.
 //
 // Dropped without stop(), a recorder still stops its monitor and capture and joins every thread it
 // started; the file is left as written so far, which plays up to about its last second.
@@ -53,10 +55,13 @@ class Recorder final : public RecordingEngine, public std::enable_shared_from_th
 
  private:
   Recorder(const RecorderConfig& config, RecorderPlatform platform);
+  // Capture or writer thread.
+  void reportFailure(std::exception_ptr error);
 
   const RecorderConfig cfg_;
   const RecorderPlatform platform_;
   FailureHandler onFailure_;
+  std::atomic<bool> failureReported_{false};
   std::unique_ptr<VideoWriter> writer_;
   std::unique_ptr<ClickMonitorToken> clickMonitor_;
   std::unique_ptr<CaptureSource> stream_;

@@ -52,6 +52,9 @@ class VideoWriter {
  public:
   // Exactly once; gets the outcome of finishing.
   using Completion = std::function<void(FinishResult)>;
+  // Gets a failure that ends the writing before finish() (a RecorderError::writer, e.g. a full
+  // disk), at most once, on the writer's thread.
+  using FailureHandler = std::function<void(std::exception_ptr)>;
 
   // A writer dropped without finish() encodes what it was given, stops, and leaves the file in its
   // crash-safe form: playable, but not rewritten with one index.
@@ -59,6 +62,10 @@ class VideoWriter {
 
   // What the frame pipeline appends to. Valid as long as the writer.
   virtual WriterInput& input() = 0;
+
+  // Set once, right after creation, before the first append. A failure during finish() is not
+  // reported here; finish()'s outcome reports any failure, told here before or not.
+  virtual void setOnFailure(FailureHandler handler) { (void)handler; }
 
   // Ends the recording; called once, on the sample queue, after the last append. `framesWritten`
   // is the number of appends that were accepted. With none, the file is abandoned and deleted
@@ -73,8 +80,9 @@ class VideoWriter {
   virtual void finish(std::int64_t framesWritten, Completion done) = 0;
 };
 
-// Sets up a writer for `config` (url, width, height, fps): an existing file at url is deleted and
-// the new file is created and started. Throws RecorderError::writer with the texts the user reads,
+// Sets up a writer for `config` (url, width, height, fps): a new file is created and started. An
+// existing file is never replaced: when url is taken, the file gets a numbered name beside it,
+// which finish() returns. Throws RecorderError::writer with the texts the user reads,
 // or PlatformError for failures of the file or encoding service. Called off the sample queue.
 using VideoWriterFactory = std::function<std::unique_ptr<VideoWriter>(const RecorderConfig&)>;
 

@@ -29,6 +29,10 @@ StatusArea::StatusArea(AppController& controller, QWidget* parent)
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
 
+  saving_ = new QLabel(QStringLiteral("Saving\u2026"), this);
+  saving_->setFont(theme::font(theme::kCaptionSize));
+  column->addWidget(saving_);
+
   messageRow_ = new QWidget(this);
   auto* messageLayout = new QHBoxLayout(messageRow_);
   messageLayout->setContentsMargins(0, 0, 0, 0);
@@ -57,12 +61,15 @@ StatusArea::StatusArea(AppController& controller, QWidget* parent)
 
   connect(reveal_, &QAbstractButton::clicked, this, [this] { controller_.reveal(); });
   connect(&controller_, &AppController::messageChanged, this, &StatusArea::refresh);
+  connect(&controller_, &AppController::savingChanged, this, &StatusArea::refresh);
   connect(&controller_, &AppController::lastSavedChanged, this, &StatusArea::refresh);
   refresh();
 }
 
 void StatusArea::refresh() {
-  if (!controller_.message().isNull()) {
+  if (controller_.isSaving()) {
+    shows_ = Shows::saving;
+  } else if (!controller_.message().isNull()) {
     shows_ = Shows::message;
     message_->setText(controller_.message());
   } else if (!controller_.lastSaved().isNull()) {
@@ -70,6 +77,7 @@ void StatusArea::refresh() {
   } else {
     shows_ = Shows::nothing;
   }
+  saving_->setVisible(shows_ == Shows::saving);
   messageRow_->setVisible(shows_ == Shows::message);
   savedRow_->setVisible(shows_ == Shows::saved);
   // Hidden, the area takes no room and no spacing in the form.

@@ -317,9 +317,11 @@ TEST_F(AppControllerTest, CancellingDuringASlowStartStopsTheEngineAndRemovesItsF
   EXPECT_EQ(views_.take(), (QStringList{"remove countdown", "restore main"}));
   EXPECT_TRUE(controller_->isFinishing());
 
-  // No new recording while the old engine winds down.
+  // No new recording while the old engine winds down, and the window says why.
   controller_->begin();
   EXPECT_EQ(state(), RecordingState::idle());
+  EXPECT_TRUE(controller_->isSaving());
+  views_.take();
 
   engine().startGate.open();
   ASSERT_TRUE(settle([&] { return !controller_->isFinishing(); }));
@@ -334,23 +336,46 @@ TEST_F(AppControllerTest, CancellingDuringASlowStartStopsTheEngineAndRemovesItsF
   EXPECT_EQ(state(), RecordingState::countdown(3));
 }
 
-TEST_F(AppControllerTest, BeginWaitsUntilTheLastFileIsFinished) {
+TEST_F(AppControllerTest, BeginWaitsUntilTheLastFileIsFinishedAndSaysSo) {
   script_.blockStop = true;
   record();
   controller_->stop();
   EXPECT_EQ(state(), RecordingState::idle());
   EXPECT_TRUE(controller_->isFinishing());
+  EXPECT_FALSE(controller_->isSaving());
+  views_.take();
 
   controller_->begin();
   EXPECT_EQ(state(), RecordingState::idle());
   EXPECT_EQ(engines_.size(), 1u);
+  EXPECT_TRUE(controller_->isSaving()) << "the start says why it waits";
+  EXPECT_EQ(views_.take(), QStringList{"restore main"});
 
   engine().stopGate.open();
   ASSERT_TRUE(settle([&] { return !controller_->isFinishing(); }));
+  EXPECT_FALSE(controller_->isSaving());
   EXPECT_FALSE(controller_->lastSaved().isNull());
   controller_->begin();
   EXPECT_EQ(state(), RecordingState::countdown(3));
   EXPECT_TRUE(controller_->lastSaved().isNull());
+}
+
+TEST_F(AppControllerTest, ASlowFinishBringsTheWindowBackSayingSaving) {
+  script_.blockStop = true;
+  record();
+  controller_->stop();
+  EXPECT_EQ(views_.take(), QStringList{"remove toolbar"});
+  advance(299ms);
+  EXPECT_FALSE(controller_->isSaving());
+  EXPECT_TRUE(views_.take().isEmpty()) << "a quick finish shows nothing in between";
+  advance(1ms);
+  EXPECT_TRUE(controller_->isSaving());
+  EXPECT_EQ(views_.take(), QStringList{"restore main"});
+
+  engine().stopGate.open();
+  ASSERT_TRUE(settle([&] { return !controller_->isFinishing(); }));
+  EXPECT_FALSE(controller_->isSaving());
+  EXPECT_FALSE(controller_->lastSaved().isNull());
 }
 
 TEST_F(AppControllerTest, AFailureWhileRecordingKeepsTheFootage) {

@@ -222,6 +222,36 @@ TEST_F(RecorderTest, AStreamThatStopsAbnormallyIsReportedOnceAndTheFileStillFini
   EXPECT_EQ(recorder->stop(), config_.url);
 }
 
+// Whichever fails first, the capture or the writer, is the one failure reported; none once stop()
+// has begun, whose outcome tells it then.
+TEST_F(RecorderTest, WriteAndCaptureFailuresShareOneReportAndNoneComesAfterStop) {
+  for (const bool writerFirst : {true, false}) {
+    SCOPED_TRACE(writerFirst ? "writer first" : "capture first");
+    auto recorder = make();
+    std::vector<std::string> messages;
+    recorder->setOnFailure([&](std::exception_ptr e) {
+      messages.push_back(messageOf([&] { std::rethrow_exception(e); }));
+    });
+    recorder->start();
+    const auto writerFails = [&] {
+      writer_->onFailure(std::make_exception_ptr(RecorderError::writer("The disk is full.")));
+    };
+    if (writerFirst) writerFails();
+    capture_->fail(PlatformError("The connection to the X server was lost."));
+    writerFails();
+    EXPECT_EQ(messages,
+              std::vector<std::string>{writerFirst ? "The disk is full."
+                                                   : "The connection to the X server was lost."});
+  }
+  auto recorder = make();
+  int calls = 0;
+  recorder->setOnFailure([&](std::exception_ptr) { ++calls; });
+  recorder->start();
+  EXPECT_THROW(recorder->stop(), RecorderError) << "no frames";
+  writer_->onFailure(std::make_exception_ptr(RecorderError::writer("Late.")));
+  EXPECT_EQ(calls, 0);
+}
+
 TEST_F(RecorderTest, ClicksAreWatchedOnlyWithTheIndicatorAndOnlyUntilStop) {
   config_.clickIndicator = false;
   {

@@ -181,34 +181,46 @@ int brightestLuma(const QString& file, const Rect& area, int* frames) {
   return brightest;
 }
 
-TEST(EndToEnd, HotKeyRecordsWithCountdownAndToolbarAndTheWindowSaysSaved) {
-  testing::XvfbServer xvfb(kScreenWidth, kScreenHeight);
-  xvfb.exportDisplay();
+// The program on a private X server, with its own home, settings and output folder.
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    xvfb_.exportDisplay();
+    ASSERT_TRUE(home.isValid());
+    output = home.filePath("recordings");
+    ASSERT_TRUE(QDir().mkpath(output));
+    ASSERT_TRUE(QDir().mkpath(home.filePath(".config/Kestrova")));
+    ASSERT_TRUE(QDir().mkpath(home.filePath("run")));
+    QFile(home.filePath("run"))
+        .setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile config(home.filePath(".config/Kestrova/Kestrova.conf"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write(("[General]\npreset=720p\noutputPath=" + output + "\n").toUtf8());
+    config.close();
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", QString::fromStdString(xvfb_.display()));
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.filePath(".config"));
+    env.insert("XDG_RUNTIME_DIR", home.filePath("run"));
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.remove("WAYLAND_DISPLAY");
+    program.setProcessEnvironment(env);
+    program.start(KESTROVA_PROGRAM, {});
+    ASSERT_TRUE(program.waitForStarted());
+  }
+  void TearDown() override {
+    program.terminate();
+    program.waitForFinished(5000);
+  }
+
+  testing::XvfbServer xvfb_{kScreenWidth, kScreenHeight};
   QTemporaryDir home;
-  ASSERT_TRUE(home.isValid());
-  const QString output = home.filePath("recordings");
-  ASSERT_TRUE(QDir().mkpath(output));
-  ASSERT_TRUE(QDir().mkpath(home.filePath(".config/Kestrova")));
-  ASSERT_TRUE(QDir().mkpath(home.filePath("run")));
-  QFile(home.filePath("run"))
-      .setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  QFile config(home.filePath(".config/Kestrova/Kestrova.conf"));
-  ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-  config.write(("[General]\npreset=720p\noutputPath=" + output + "\n").toUtf8());
-  config.close();
-
+  QString output;
   QProcess program;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("DISPLAY", QString::fromStdString(xvfb.display()));
-  env.insert("HOME", home.path());
-  env.insert("XDG_CONFIG_HOME", home.filePath(".config"));
-  env.insert("XDG_RUNTIME_DIR", home.filePath("run"));
-  env.insert("QT_QPA_PLATFORM", "xcb");
-  env.remove("WAYLAND_DISPLAY");
-  program.setProcessEnvironment(env);
-  program.start(KESTROVA_PROGRAM, {});
-  ASSERT_TRUE(program.waitForStarted());
+};
 
+TEST_F(EndToEnd, HotKeyRecordsWithCountdownAndToolbarAndTheWindowSaysSaved) {
   Desk desk;
   std::optional<Rect> window;
   ASSERT_TRUE(waitFor([&] { return (window = desk.mappedWidth(360)).has_value(); }, 10000))
@@ -249,9 +261,50 @@ TEST(EndToEnd, HotKeyRecordsWithCountdownAndToolbarAndTheWindowSaysSaved) {
   EXPECT_GT(frames, 10);
   EXPECT_GE(brightest, 0);
   EXPECT_LT(brightest, 40) << "the toolbar never reaches the video";
+}
 
-  program.terminate();
-  program.waitForFinished(5000);
+// The top-level boxes of an MP4 file, e.g. "ftyp", "mdat", "moov".
+QStringList topLevelBoxes(const QString& path) {
+  QFile file(path);
+  QStringList boxes;
+  if (!file.open(QIODevice::ReadOnly)) return boxes;
+  for (qint64 at = 0; at + 8 <= file.size();) {
+    file.seek(at);
+    const QByteArray h = file.read(16);
+    quint64 size = quint64(uchar(h[0])) << 24 | uchar(h[1]) << 16 | uchar(h[2]) << 8 | uchar(h[3]);
+    if (size == 1) {
+      size = 0;
+      for (int i = 8; i < 16; ++i) size = size << 8 | uchar(h[i]);
+    }
+    boxes << QString::fromLatin1(h.mid(4, 4));
+    if (size < 8) break;
+    at += static_cast<qint64>(size);
+  }
+  return boxes;
+}
+
+// Qt ends the program when its X connection breaks; the recording is finished first, and nothing
+// crashes on the way out.
+TEST_F(EndToEnd, AKilledXServerEndsInAFinishedFile) {
+  Desk desk;
+  ASSERT_TRUE(waitFor([&] { return desk.mappedWidth(360).has_value(); }, 10000));
+  QThread::msleep(500);
+  desk.pressCtrlAlt('r');
+  ASSERT_TRUE(waitFor([&] { return desk.mappedOfSize(232, 48).has_value(); }, 8000)) << "recording";
+  QThread::msleep(1500);
+
+  xvfb_.kill();
+  ASSERT_TRUE(program.waitForFinished(15000));
+  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << "no crash";
+  const QStringList files = QDir(output).entryList({"Kestrova *.mp4"}, QDir::Files);
+  ASSERT_EQ(files.size(), 1);
+  const QString file = QDir(output).filePath(files[0]);
+  const QStringList boxes = topLevelBoxes(file);
+  EXPECT_EQ(boxes.last().toStdString(), "moov") << boxes.join(' ').toStdString();
+  EXPECT_FALSE(boxes.contains("moof")) << "finished, not left fragmented";
+  int frames = 0;
+  brightestLuma(file, {0, 0, 16, 16}, &frames);
+  EXPECT_GT(frames, 10);
 }
 
 }  // namespace

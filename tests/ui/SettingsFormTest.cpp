@@ -153,13 +153,21 @@ TEST_F(SettingsFormTest, StartButtonIsEnabledOnlyWhileIdle) {
   EXPECT_TRUE(form_->startButton()->isEnabled());
 }
 
-TEST_F(SettingsFormTest, StatusAreaShowsNothingThenSavedThenTheFailure) {
+TEST_F(SettingsFormTest, StatusAreaShowsNothingThenSavingThenSavedThenTheFailure) {
   StatusArea* status = form_->status();
   EXPECT_EQ(status->shows(), StatusArea::Shows::nothing);
   EXPECT_TRUE(status->isHidden());
 
+  script_.blockStop = true;
   startRecording();
-  stopAndSettle();
+  script_.blockStop = false;
+  controller().stop();
+  advance(300ms);
+  EXPECT_EQ(status->shows(), StatusArea::Shows::saving);
+  EXPECT_EQ(status->savingLabel()->text(), "Saving\u2026");
+  EXPECT_FALSE(status->isHidden());
+  engines_.back()->stopGate.open();
+  ASSERT_TRUE(settle([this] { return !controller().isFinishing(); }));
   EXPECT_EQ(status->shows(), StatusArea::Shows::saved);
   EXPECT_FALSE(status->isHidden());
   EXPECT_EQ(status->savedLabel()->text(), "Saved");

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -19,8 +21,9 @@
 
 #include "Av.h"
 #include "FileSink.h"
+#include "FragmentIndex.h"
+#include "InPlaceFinish.h"
 #include "RecorderError.h"
-#include "Remux.h"
 
 extern "C" {
 #include <libavutil/dict.h>
@@ -113,6 +116,7 @@ class Writer final : public VideoWriter, private WriterInput, private OutputBuff
   ~Writer() override;
 
   WriterInput& input() override { return *this; }
+  void setOnFailure(FailureHandler handler) override;
   void finish(std::int64_t framesWritten, Completion done) override;
 
  private:
@@ -143,13 +147,15 @@ class Writer final : public VideoWriter, private WriterInput, private OutputBuff
   void drainEncoder();
   void writePacket(AVPacket* packet);
   void cutFragment();
+  void indexWritten(std::int64_t from, std::int64_t to);
   void fail(std::string message);
   std::string writeFailure(int avError) const;
   FinishResult complete();
+  void finishInPlaceIfIndexed();
+  FinishResult rescue();
   FinishResult abandon();
-  FinishResult finalize(const std::string& source, const fs::path& target);
 
-  const fs::path url_;
+  const fs::path url_;             // as asked; the file may have got a numbered name (see FileSink)
   const std::int64_t frameUnits_;  // one nominal frame interval, 1/kOutputTimeScale s
 
   std::unique_ptr<FileSink> sink_;      // outlives the muxer, which writes through it
@@ -171,6 +177,7 @@ class Writer final : public VideoWriter, private WriterInput, private OutputBuff
   std::vector<OutputBuffer*> free_;
   Ending ending_ = Ending::none;
   Completion done_;
+  FailureHandler onFailure_;
   bool failed_ = false;
 
   // Writer thread only (and set-up, before it starts).
@@ -179,6 +186,8 @@ class Writer final : public VideoWriter, private WriterInput, private OutputBuff
       fragmentOpened_;              // when the unwritten fragment got its first frame
   std::int64_t fragmentStart_ = 0;  // its first frame's time, 1/kOutputTimeScale s
   std::string error_;               // the first failure, for the user
+  FragmentIndex index_;             // of every whole fragment written
+  bool indexed_ = true;             // false once a fragment could not be read back
 
   std::thread thread_;  // last: starts when everything else exists
 };
@@ -188,22 +197,18 @@ Writer::Writer(const RecorderConfig& config, const EncoderSettings& settings)
       frameUnits_(config.fps < 1 ? 1
                                  : std::max<std::int64_t>(
                                        1, (kOutputTimeScale + config.fps / 2) / config.fps)) {
-  // 1. An old file there goes; if there is none, fine.
-  std::error_code ignored;
-  fs::remove(url_, ignored);
-
-  // 2. The MP4 writer.
+  // The MP4 writer. An existing file is never replaced: the new one gets a name of its own.
   AVFormatContext* muxer = nullptr;
   if (int r = avformat_alloc_output_context2(&muxer, nullptr, "mp4", nullptr); r < 0) {
     throw PlatformError("Could not create an MP4 writer: " + avErrorText(r) + ".");
   }
   muxer_.reset(muxer);
 
-  // 3.-5. The encoder and the frames the pipeline renders into.
+  // The encoder and the frames the pipeline renders into.
   openEncoder(config, settings);
   allocatePool(static_cast<int>(config.width), static_cast<int>(config.height));
 
-  // 6. The video track.
+  // The video track.
   stream_ = avformat_new_stream(muxer_.get(), nullptr);
   if (!stream_ || avcodec_parameters_from_context(stream_->codecpar, encoder_.get()) < 0) {
     throw RecorderError::writer(kConfigureFailed);
@@ -212,11 +217,10 @@ Writer::Writer(const RecorderConfig& config, const EncoderSettings& settings)
   packet_.reset(av_packet_alloc());
   if (!packet_) throw RecorderError::writer(kConfigureFailed);
 
-  // 7.-8. Start writing; the timeline starts at zero because the first frame's time is zero.
+  // Start writing; the timeline starts at zero because the first frame's time is zero.
   // Last, so that a failure before leaves no file behind.
   openFile();
 
-  // 9.
   thread_ = std::thread([this] { run(); });
   pthread_setname_np(thread_.native_handle(), "kestrova.writer");
 }
@@ -278,7 +282,7 @@ void Writer::allocatePool(int width, int height) {
 
 void Writer::openFile() {
   int openError = 0;
-  sink_ = FileSink::create(url_, openError);
+  sink_ = FileSink::createNew(url_, openError);
   if (!sink_) {
     throw RecorderError::writer("Could not create the video file " + quoted(url_) + ": " +
                                 std::strerror(openError) + ".");
@@ -292,17 +296,17 @@ void Writer::openFile() {
   const int r = avformat_write_header(muxer_.get(), &options);
   av_dict_free(&options);
   if (r < 0 || !sink_->flush()) {
-    std::error_code ignored;
-    fs::remove(url_, ignored);
+    sink_->removeIfStillAt();
     if (sink_->error()) {
-      throw RecorderError::writer("Could not write the video file " + quoted(url_) + ": " +
+      throw RecorderError::writer("Could not write the video file " + quoted(sink_->path()) + ": " +
                                   std::strerror(sink_->error()) + ".");
     }
     throw RecorderError::writer(r < 0 ? avErrorText(r) : "Could not start writing.");
   }
+  indexWritten(0, sink_->size());
   sink_->markWhole();
   syncer_ = std::make_unique<DiskSyncer>(sink_->fd());
-  syncFolder(url_.parent_path());
+  syncFolder(sink_->path().parent_path());
 }
 
 Writer::~Writer() {
@@ -350,6 +354,11 @@ bool Writer::append(PooledBuffer buffer, std::int64_t presentationTime) {
   wake_.notify_one();
   lastPts_ = presentationTime;
   return true;
+}
+
+void Writer::setOnFailure(FailureHandler handler) {
+  std::lock_guard lock(mutex_);
+  onFailure_ = std::move(handler);
 }
 
 void Writer::finish(std::int64_t framesWritten, Completion done) {
@@ -466,14 +475,42 @@ void Writer::cutFragment() {
     fail(writeFailure(r));
     return;
   }
+  indexWritten(sink_->wholeSize(), sink_->size());
   sink_->markWhole();
   syncer_->request();
+}
+
+// Reads back the headers just written (still in the page cache) so that finishing has the index
+// at hand and reads nothing.
+void Writer::indexWritten(std::int64_t from, std::int64_t to) {
+  for (std::int64_t at = from; indexed_ && at < to;) {
+    std::uint8_t head[16] = {};
+    const auto headBytes = static_cast<std::size_t>(std::min<std::int64_t>(16, to - at));
+    if (headBytes < 8 || !sink_->readAt(at, head, headBytes)) {
+      indexed_ = false;
+      break;
+    }
+    std::uint64_t size = mp4::be32(head);
+    if (size == 1 && headBytes == 16) size = mp4::be64(head + 8);
+    if (size < 8 || size > std::uint64_t(to - at)) {
+      indexed_ = false;
+      break;
+    }
+    const std::uint32_t type = mp4::be32(head + 4);
+    if (type == mp4::fourcc("moov") || type == mp4::fourcc("moof")) {
+      std::vector<std::uint8_t> box(size);
+      indexed_ =
+          sink_->readAt(at, box.data(), box.size()) &&
+          (type == mp4::fourcc("moov") ? index_.setHeader(box, at) : index_.addFragment(box, at));
+    }
+    at += static_cast<std::int64_t>(size);
+  }
 }
 
 std::string Writer::writeFailure(int avError) const {
   const std::string reason = sink_->error() ? std::strerror(sink_->error())
                                             : avErrorText(avError < 0 ? avError : AVERROR(EIO));
-  return "Could not write the video file " + quoted(url_) + ": " + reason +
+  return "Could not write the video file " + quoted(sink_->path()) + ": " + reason +
          ". The video up to that moment is kept in the file.";
 }
 
@@ -482,8 +519,14 @@ void Writer::fail(std::string message) {
   error_ = std::move(message);
   // A half-written fragment would end the file in garbage; the whole ones stay playable.
   sink_->truncateToWhole();
-  std::lock_guard lock(mutex_);
-  failed_ = true;
+  FailureHandler report;
+  {
+    std::lock_guard lock(mutex_);
+    failed_ = true;
+    // At stop the outcome of finishing says it; before, the user must hear it now.
+    if (ending_ == Ending::none) report = onFailure_;
+  }
+  if (report) report(std::make_exception_ptr(RecorderError::writer(error_)));
 }
 
 FinishResult Writer::complete() {
@@ -494,68 +537,63 @@ FinishResult Writer::complete() {
       drainEncoder();
     }
   }
-  if (error_.empty()) {
-    const int r = av_write_trailer(muxer_.get());
-    if (r < 0 || !sink_->flush()) {
-      fail(writeFailure(r));
-    } else {
-      sink_->markWhole();
-    }
-  }
-  if (!error_.empty())
+  // The last fragment; no trailer, whose fragment index would be of no use once finished.
+  cutFragment();
+  // After a failed write too: the whole fragments before it get their index.
+  finishInPlaceIfIndexed();
+  if (!error_.empty()) {
+    // Even when it was told at the time: whoever listened may have been stopping already.
     return FinishResult::failure(std::make_exception_ptr(RecorderError::writer(error_)));
-
-  if (!sink_->isStillAt(url_)) {
-    // The folder (or the file) was removed while recording. The footage still lives in our open
-    // file; put it back where the user expects it.
-    const fs::path folder = url_.parent_path();
-    std::error_code ec;
-    const bool folderGone = !fs::is_directory(folder, ec);
-    if (folderGone) fs::create_directories(folder, ec);
-    const FinishResult rescued = finalize("/proc/self/fd/" + std::to_string(sink_->fd()), url_);
-    const std::string what = folderGone
-                                 ? "The folder " + quoted(folder) + " was removed while recording. "
-                                 : "The file " + quoted(url_) + " was removed while recording. ";
-    return FinishResult::failure(std::make_exception_ptr(RecorderError::writer(
-        !rescued.ok() ? what + "The video could not be saved."
-        : folderGone
-            ? what + "It was created again and the video saved in it as " + quoted(url_) + "."
-            : what + "The video was saved again as " + quoted(url_) + ".")));
   }
-  return finalize(url_.string(), url_);
+  if (!sink_->isStillAt(sink_->path())) return rescue();
+  return FinishResult::file(sink_->path());
 }
 
-// The recording is a complete fragmented MP4 at `source`. Rewrites it as a regular MP4 at `target`
-// through a file beside it, renamed over `target` only once whole, so that `target` always holds a
-// playable video. If rewriting fails (e.g. no room for a second copy), the fragmented file stays:
-// it is complete, plays and seeks in ffmpeg and browsers, so the video is saved all the same.
-FinishResult Writer::finalize(const std::string& source, const fs::path& target) {
-  std::string partName = target.filename().string();
-  partName.insert(partName.begin(), '.');
-  partName.append(".part");
-  const fs::path part = target.parent_path() / partName;
-  const std::string error = remuxToRegularMp4(source, part, frameUnits_);
+// When the file cannot be given its index (no room even for that, or a fragment that could not be
+// read back), it stays fragmented: complete, and it plays and seeks in ffmpeg and browsers.
+void Writer::finishInPlaceIfIndexed() {
+  if (!indexed_ || index_.sampleCount() == 0) return;
+  sink_->truncateToWhole();
+  finishInPlace(sink_->fd(), sink_->wholeSize(), index_);
+}
+
+// The folder (or the file) was removed or renamed while recording. The footage still lives in our
+// open file; a copy goes where the user expects it.
+FinishResult Writer::rescue() {
+  const fs::path folder = url_.parent_path();
   std::error_code ec;
-  if (error.empty()) {
-    fs::rename(part, target, ec);
-    if (!ec) syncFolder(target.parent_path());
+  const bool folderGone = !fs::is_directory(folder, ec);
+  if (folderGone) fs::create_directories(folder, ec);
+  int openError = 0;
+  auto copy = FileSink::createNew(url_, openError);
+  bool saved = copy != nullptr;
+  struct stat finished {};
+  saved = saved && ::fstat(sink_->fd(), &finished) == 0;  // its index too, if it got one
+  for (off_t from = 0; saved && from < finished.st_size;) {
+    const ssize_t n = ::sendfile(copy->fd(), sink_->fd(), &from,
+                                 static_cast<std::size_t>(finished.st_size - from));
+    if (n < 0 && errno == EINTR) continue;
+    saved = n > 0;
   }
-  if (!error.empty() || ec) {
-    fs::remove(part, ec);
-    if (sink_->isStillAt(target)) return FinishResult::file(target);
-    return FinishResult::failure(std::make_exception_ptr(RecorderError::writer(
-        "Could not save the video: " + (error.empty() ? ec.message() : error) + ".")));
-  }
-  return FinishResult::file(target);
+  saved = saved && copy->sync();
+  if (copy && !saved) copy->removeIfStillAt();
+  if (saved) syncFolder(folder);
+  const std::string what = folderGone
+                               ? "The folder " + quoted(folder) + " was removed while recording. "
+                               : "The file " + quoted(url_) + " was removed while recording. ";
+  return FinishResult::failure(std::make_exception_ptr(RecorderError::writer(
+      !saved ? what + "The video could not be saved."
+      : folderGone
+          ? what + "It was created again and the video saved in it as " + quoted(copy->path()) + "."
+          : what + "The video was saved again as " + quoted(copy->path()) + ".")));
 }
 
 FinishResult Writer::abandon() {
   // No trailer: the file is deleted anyway.
   muxer_->pb = nullptr;
   syncer_.reset();
+  sink_->removeIfStillAt();
   sink_.reset();
-  std::error_code ignored;
-  fs::remove(url_, ignored);
   return FinishResult::failure(std::make_exception_ptr(RecorderError::noFrames()));
 }
 

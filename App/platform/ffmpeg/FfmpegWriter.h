@@ -30,8 +30,9 @@ int maxKeyFrameInterval(const RecorderConfig& config);
 // The writer on FFmpeg: libx264 into an MP4 file at config.url. While recording the file is a
 // fragmented MP4 whose fragments (at most a second each) reach the kernel as they are cut and the
 // disk right after (synced on a thread of their own), so it stays playable if the process dies or
-// the power fails. A failed write truncates it to its last whole fragment. A successful finish
-// rewrites it as a regular MP4 with one index beside it and renames that over it.
+// the power fails. A failed write truncates it to its last whole fragment and is reported at once.
+// Finishing turns the file into a regular MP4 in place (see InPlaceFinish.h): the complete index is
+// appended and the fragments' headers become free boxes, so it costs O(frames), not a copy.
 //
 // Threads: the writer's own thread encodes and writes; see VideoWriter for the callers' rules.
 //

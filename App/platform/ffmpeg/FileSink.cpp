@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
+#include <utility>
 
 extern "C" {
 #include <libavformat/avio.h>
@@ -20,13 +22,23 @@ namespace {
 constexpr int kIoBufferBytes = 64 * 1024;
 }  // namespace
 
-std::unique_ptr<FileSink> FileSink::create(const std::filesystem::path& path, int& error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+std::unique_ptr<FileSink> FileSink::createNew(const std::filesystem::path& path, int& error) {
+  // A name the user cannot miss, not a hidden or random one; a bound keeps a folder full of
+  // planted names from spinning forever.
+  constexpr int kMaxNumber = 1000;
+  std::filesystem::path name = path;
+  int fd = -1;
+  for (int number = 2;; ++number) {
+    fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0 || errno != EEXIST || number > kMaxNumber) break;
+    name = path.parent_path() /
+           (path.stem().string() + " (" + std::to_string(number) + ")" + path.extension().string());
+  }
   if (fd < 0) {
     error = errno;
     return nullptr;
   }
-  std::unique_ptr<FileSink> sink(new FileSink(fd));
+  std::unique_ptr<FileSink> sink(new FileSink(fd, name));
   auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
   if (buffer) {
     sink->io_ = avio_alloc_context(buffer, kIoBufferBytes, 1, sink.get(), nullptr, &FileSink::write,
@@ -40,7 +52,7 @@ std::unique_ptr<FileSink> FileSink::create(const std::filesystem::path& path, in
   return sink;
 }
 
-FileSink::FileSink(int fd) : fd_(fd) {}
+FileSink::FileSink(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
 
 FileSink::~FileSink() {
   if (io_) {
@@ -102,6 +114,22 @@ bool FileSink::isStillAt(const std::filesystem::path& path) const {
   }, named{};
   if (::fstat(fd_, &mine) != 0 || ::stat(path.c_str(), &named) != 0) return false;
   return mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
+}
+
+bool FileSink::readAt(std::int64_t offset, std::uint8_t* data, std::size_t size) const {
+  while (size > 0) {
+    const ssize_t n = ::pread(fd_, data, size, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    offset += n;
+  }
+  return true;
+}
+
+void FileSink::removeIfStillAt() {
+  if (isStillAt(path_)) ::unlink(path_.c_str());
 }
 
 bool FileSink::sync() {

@@ -15,8 +15,10 @@ namespace kestrova::ffmpeg {
 // Used by one thread at a time.
 class FileSink {
  public:
-  // Creates or truncates `path`. Returns nullptr and sets `error` (an errno) on failure.
-  static std::unique_ptr<FileSink> create(const std::filesystem::path& path, int& error);
+  // Creates a new file at `path`, or, when that name is taken (by a file, a folder or a symlink,
+  // which is never followed), at "name (2).ext", "name (3).ext", ... Nothing that exists is opened
+  // or replaced. Returns nullptr and sets `error` (an errno) on failure.
+  static std::unique_ptr<FileSink> createNew(const std::filesystem::path& path, int& error);
   ~FileSink();
 
   FileSink(const FileSink&) = delete;
@@ -24,6 +26,15 @@ class FileSink {
 
   AVIOContext* io() const { return io_; }
   int fd() const { return fd_; }
+  // Where it was created.
+  const std::filesystem::path& path() const { return path_; }
+  // Bytes written successfully: the file's size as we made it.
+  std::int64_t size() const { return end_; }
+  // The size at the last markWhole().
+  std::int64_t wholeSize() const { return wholeSize_; }
+
+  // Reads back what was written; false when the bytes are not all there.
+  bool readAt(std::int64_t offset, std::uint8_t* data, std::size_t size) const;
 
   // Hands everything buffered to the kernel. Whether no write has failed so far.
   bool flush();
@@ -38,15 +49,18 @@ class FileSink {
 
   // Whether `path` still names the file written here.
   bool isStillAt(const std::filesystem::path& path) const;
+  // Removes the file, if its name still leads to this very file (not one that took its place).
+  void removeIfStillAt();
   // Forces the data to the disk. Whether that worked.
   bool sync();
 
  private:
-  explicit FileSink(int fd);
+  FileSink(int fd, std::filesystem::path path);
   static int write(void* opaque, std::uint8_t* data, int size);
   static std::int64_t seek(void* opaque, std::int64_t offset, int whence);
 
   int fd_;
+  std::filesystem::path path_;
   AVIOContext* io_ = nullptr;
   int error_ = 0;
   std::int64_t position_ = 0;   // bytes, where the next write goes

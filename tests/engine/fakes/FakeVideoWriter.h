@@ -19,10 +19,10 @@ namespace kestrova::testing {
 class FakeVideoWriter final : public VideoWriter {
  public:
   explicit FakeVideoWriter(const RecorderConfig& config)
-      : config_(config),
-        input_(static_cast<int>(config.width), static_cast<int>(config.height)) {}
+      : config_(config), input_(static_cast<int>(config.width), static_cast<int>(config.height)) {}
 
   WriterInput& input() override { return input_; }
+  void setOnFailure(FailureHandler handler) override { onFailure = std::move(handler); }
   void finish(std::int64_t framesWritten, Completion done) override {
     finishedWith = framesWritten;
     done_ = std::move(done);
@@ -43,6 +43,7 @@ class FakeVideoWriter final : public VideoWriter {
 
   FakeWriterInput& fakeInput() { return input_; }
 
+  FailureHandler onFailure;  // what the recorder set; a test calls it to fail the writing
   bool holdCompletion = false;
   std::optional<FinishResult> result;
   std::optional<std::int64_t> finishedWith;

@@ -106,6 +106,34 @@ Mp4Probe probeMp4(const std::filesystem::path& path, bool decode) {
   return p;
 }
 
+std::vector<std::int64_t> seekLandings(const std::filesystem::path& path,
+                                       const std::vector<std::int64_t>& targets) {
+  std::vector<std::int64_t> landed(targets.size(), -1);
+  AVFormatContext* fmt = nullptr;
+  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return landed;
+  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> in(
+      fmt, [](AVFormatContext* f) { avformat_close_input(&f); });
+  if (avformat_find_stream_info(fmt, nullptr) < 0) return landed;
+  const int video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (video < 0) return landed;
+  AVStream* st = fmt->streams[video];
+  std::unique_ptr<AVPacket, void (*)(AVPacket*)> pkt(av_packet_alloc(),
+                                                     [](AVPacket* x) { av_packet_free(&x); });
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const std::int64_t target = av_rescale_q(targets[i], kUnits, st->time_base);
+    if (av_seek_frame(fmt, video, target, AVSEEK_FLAG_BACKWARD) < 0) continue;
+    while (av_read_frame(fmt, pkt.get()) >= 0) {
+      const bool mine = pkt->stream_index == video;
+      if (mine && (pkt->flags & AV_PKT_FLAG_KEY)) {
+        landed[i] = av_rescale_q(pkt->pts, st->time_base, kUnits);
+      }
+      av_packet_unref(pkt.get());
+      if (mine) break;
+    }
+  }
+  return landed;
+}
+
 bool decodeFrames(const std::filesystem::path& path,
                   const std::function<void(const DecodedFrame&)>& onFrame) {
   AVFormatContext* fmt = nullptr;

@@ -30,6 +30,11 @@ struct Mp4Probe {
 // Reads the file; decodes every frame when `decode` is set.
 Mp4Probe probeMp4(const std::filesystem::path& path, bool decode = true);
 
+// Seeks to each of `targets` (1/6000 s) in turn, backwards to a key frame as players do, and
+// returns the time of the key frame each seek landed on (-1 where a seek failed).
+std::vector<std::int64_t> seekLandings(const std::filesystem::path& path,
+                                       const std::vector<std::int64_t>& targets);
+
 // One decoded 4:2:0 picture, valid only during the callback.
 struct DecodedFrame {
   std::int64_t pts = 0;  // 1/6000 s

@@ -1,17 +1,29 @@
 // Records a 320×240, 30 fps screen-like clip in real time into argv[1] until it is killed,
 // printing the time (1/6000 s) of every frame the writer accepted. With argv[2] = N, it offers N
 // frames, then prints "still" and waits to be killed, as a recorder does while nothing changes.
+// With argv[3] = a point of the finish (0 = before the index, see FinishPoint), it then finishes
+// instead, prints "stopped" at that point and waits there to be killed.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 
 #include "FfmpegWriter.h"
+#include "InPlaceFinish.h"
 #include "SyntheticScreen.h"
 
+namespace {
+[[noreturn]] void waitToBeKilled(const char* line) {
+  std::printf("%s\n", line);
+  std::fflush(stdout);
+  for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc != 2 && argc != 3) return 2;
-  const int frames = argc == 3 ? std::atoi(argv[2]) : -1;
+  if (argc < 2 || argc > 4) return 2;
+  const int frames = argc >= 3 ? std::atoi(argv[2]) : -1;
+  const int stopAt = argc == 4 ? std::atoi(argv[3]) : -1;
   kestrova::RecorderConfig config;
   config.width = 320;
   config.height = 240;
@@ -20,18 +32,30 @@ int main(int argc, char** argv) {
   auto writer = kestrova::ffmpeg::createFfmpegWriter(config);
   kestrova::WriterInput& input = writer->input();
   const auto start = std::chrono::steady_clock::now();
+  int accepted = 0;
   for (int i = 0;; ++i) {
     if (i == frames) {
-      std::printf("still\n");
-      std::fflush(stdout);
-      for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+      if (stopAt < 0) waitToBeKilled("still");
+      kestrova::ffmpeg::setFinishHookForTesting([stopAt](kestrova::ffmpeg::FinishPoint point) {
+        if (static_cast<int>(point) == stopAt) waitToBeKilled("stopped");
+      });
+      writer->finish(accepted, [](kestrova::FinishResult) { waitToBeKilled("finished"); });
+      waitToBeKilled("finishing");
     }
-    std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000LL / 30));
-    if (!input.isReadyForMoreMediaData()) continue;
+    if (stopAt < 0) {
+      std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000LL / 30));
+      if (!input.isReadyForMoreMediaData()) continue;
+    } else {
+      // Finishing is what is under test: every frame, as fast as the writer takes them.
+      while (!input.isReadyForMoreMediaData()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    }
     kestrova::PooledBuffer buffer = kestrova::acquireFrom(*input.pixelBufferPool());
     if (!buffer) continue;
     kestrova::testing::paintScreen(buffer->image, i);
     if (input.append(std::move(buffer), i * 200LL)) {
+      ++accepted;
       std::printf("%lld\n", i * 200LL);
       std::fflush(stdout);
     }
