@@ -8,6 +8,8 @@
 #include "LinuxRecorderPlatform.h"
 #include "SingleInstance.h"
 #include "Theme.h"
+#include "X11DesktopDisplays.h"
+#include "X11HotKeys.h"
 
 int main(int argc, char** argv) {
   // XCB writes without MSG_NOSIGNAL: a server that goes away mid-recording must end in a message
@@ -30,8 +32,11 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  shell = std::make_unique<kestrova::KestrovaApp>(
-      kestrova::linux_desktop::makeRecordingEngineFactory(), std::make_unique<kestrova::LinuxDesktopServices>());
+  shell =
+      std::make_unique<kestrova::KestrovaApp>(kestrova::linux_desktop::makeRecordingEngineFactory(),
+                                              std::make_unique<kestrova::LinuxDesktopServices>(),
+                                              std::make_unique<kestrova::x11::X11DesktopDisplays>(),
+                                              std::make_unique<kestrova::x11::X11HotKeys>());
   shell->launch();
   const int status = QApplication::exec();
   shell.reset();

@@ -1,21 +1,23 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
-#include <QScreen>
 #include <QString>
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "Clock.h"
+#include "DisplayInfo.h"
 #include "RecordingEngine.h"
 #include "RecordingState.h"
 
 namespace kestrova {
 
+class DesktopDisplays;
 class DesktopServices;
+class HotKeys;
 class MainThreadPoster;
 class RecordingViews;
 class SerialQueue;
@@ -40,8 +42,10 @@ class AppController final : public QObject {
   Q_PROPERTY(bool finishing READ isFinishing NOTIFY finishingChanged)
 
  public:
-  // `makeEngine` builds the engine of each recording; `clock` drives the countdown and the ticker.
+  // `makeEngine` builds the engine of each recording; `displays` says which displays there are
+  // and where they lie; `clock` drives the countdown and the ticker.
   AppController(RecordingEngineFactory makeEngine, std::unique_ptr<DesktopServices> services,
+                std::unique_ptr<DesktopDisplays> displays,
                 std::unique_ptr<Clock> clock = std::make_unique<QtClock>(),
                 QObject* parent = nullptr);
   ~AppController() override;
@@ -73,8 +77,11 @@ class AppController final : public QObject {
   // The Ctrl+Alt+R / first menu item rule: cancel a countdown, stop a recording, else begin.
   void startOrStop();
 
-  // Registers Ctrl+Alt+R (startOrStop) and Ctrl+Alt+P (togglePause) with HotKeys::shared().
-  void setupHotKeys();
+  // Registers Ctrl+Alt+R (startOrStop) and Ctrl+Alt+P (togglePause) with `keys`, which must
+  // outlive the controller or drop its actions first.
+  void setupHotKeys(HotKeys& keys);
+  // The displays there are now, the main one first; none when they cannot be listed.
+  std::vector<DisplayInfo> displays() const;
   // Shows the last saved file in the file manager.
   void reveal();
   // Opens the system's screen-capture settings, where they exist.
@@ -115,6 +122,7 @@ class AppController final : public QObject {
 
   const RecordingEngineFactory makeEngine_;
   const std::unique_ptr<DesktopServices> services_;
+  const std::unique_ptr<DesktopDisplays> displays_;
   const std::unique_ptr<Clock> clock_;
   const std::unique_ptr<RecordingViews> noViews_;
   RecordingViews* views_;
@@ -126,7 +134,7 @@ class AppController final : public QObject {
   bool hasPermission_ = false;
   bool requestedOnce_ = false;
 
-  QPointer<QScreen> screen_;  // chosen at begin, for the countdown, the recording and the toolbar
+  DisplayInfo display_;  // chosen at begin, for the countdown, the recording and the toolbar
   std::unique_ptr<ScheduledJob> countdown_;
   int countdownLeft_ = 0;  // seconds still to count
   std::unique_ptr<ScheduledJob> ticker_;

@@ -31,6 +31,8 @@ class ControllerFixture : public ::testing::Test {
     auto services = std::make_unique<FakeDesktopServices>();
     services_ = services.get();
     services_->granted = grantedAtStart_;
+    auto displays = std::make_unique<FakeDisplays>();
+    displays_ = displays.get();
     auto clock = std::make_unique<FakeMainClock>();
     clock_ = clock.get();
     controller_ = std::make_unique<AppController>(
@@ -39,7 +41,7 @@ class ControllerFixture : public ::testing::Test {
           engines_.push_back(engine);
           return engine;
         },
-        std::move(services), std::move(clock));
+        std::move(services), std::move(displays), std::move(clock));
   }
 
   void TearDown() override {
@@ -80,6 +82,7 @@ class ControllerFixture : public ::testing::Test {
   bool grantedAtStart_ = true;  // set in a derived fixture's constructor
   QTemporaryDir settingsDir_;
   FakeDesktopServices* services_ = nullptr;
+  FakeDisplays* displays_ = nullptr;
   FakeMainClock* clock_ = nullptr;
   FakeEngineScript script_;
   std::vector<std::shared_ptr<FakeEngine>> engines_;

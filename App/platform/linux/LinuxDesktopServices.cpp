@@ -1,6 +1,7 @@
 #include "LinuxDesktopServices.h"
 
 #include <canberra.h>
+#include <xcb/xcb.h>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -11,7 +12,9 @@
 #include <QGuiApplication>
 #include <QUrl>
 
-#include "X11Screens.h"
+#include <cstring>
+
+#include "Xcb.h"
 
 namespace kestrova {
 namespace {
@@ -19,6 +22,17 @@ namespace {
 bool isWaylandSession() {
   return qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland" ||
          !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// Whether Qt runs on an X11 display that offers MIT-SHM, so its screen can be captured.
+bool displayOffersSharedMemory() {
+  auto* app = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  xcb_connection_t* c = app ? app->connection() : nullptr;
+  if (!c) return false;
+  static constexpr char kShm[] = "MIT-SHM";
+  x11::XcbReply<xcb_query_extension_reply_t> reply(
+      xcb_query_extension_reply(c, xcb_query_extension(c, std::strlen(kShm), kShm), nullptr));
+  return reply && reply->present;
 }
 
 }  // namespace
@@ -37,7 +51,7 @@ LinuxDesktopServices::~LinuxDesktopServices() = default;
 
 bool LinuxDesktopServices::preflightScreenCapture() {
   // An X11 client of XWayland would capture black frames, so a Wayland session never counts.
-  return !isWaylandSession() && x11::displayOffersSharedMemory();
+  return !isWaylandSession() && displayOffersSharedMemory();
 }
 
 bool LinuxDesktopServices::requestScreenCapture() {
