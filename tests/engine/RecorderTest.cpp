@@ -115,18 +115,23 @@ TEST_F(RecorderTest, RecordsTheConfiguredDisplayAndStopReturnsTheFinishedFile) {
   EXPECT_EQ(writer_->finishedWith, 5);
 }
 
-TEST_F(RecorderTest, AMissingDisplayFallsBackToTheFirstWithItsOwnGeometry) {
-  config_.displayID = 1234;
-  config_.screenFrame = Rect{{0, 0}, {3000, 2000}};  // what the vanished display looked like
-  displays_->list = {DisplayInfo{9, "HDMI-1", Rect{{0, 0}, {320, 200}}, 1}};
-  auto recorder = make();
-  recorder->start();
-  EXPECT_EQ(capture_->config.display.id, 9u);
-  // The 320×200 frames of the display actually captured are cut and scaled, not dropped.
-  deliverFrame(1.0, 320, 200);
-  EXPECT_EQ(recorder->timeline().framesWritten, 1);
-  EXPECT_EQ(writerConfig_->url, config_.url);
-  recorder->stop();
+// What the configuration says of the display is stale: the display vanished, or the desktop was
+// rearranged since. The 320×200 frames of the display actually captured are cut, not dropped.
+TEST_F(RecorderTest, TheDisplayIsRecordedAsTheListHasItNow) {
+  for (const std::uint32_t id : {1234u, 9u}) {
+    SCOPED_TRACE(id);
+    config_.displayID = id;
+    config_.screenFrame = Rect{{0, 0}, {3000, 2000}};
+    config_.scale = 2;
+    displays_->list = {DisplayInfo{9, "HDMI-1", Rect{{0, 0}, {320, 200}}, 1}};
+    auto recorder = make();
+    recorder->start();
+    EXPECT_EQ(capture_->config.display.id, 9u);
+    deliverFrame(1.0, 320, 200);
+    EXPECT_EQ(recorder->timeline().framesWritten, 1);
+    EXPECT_EQ(writerConfig_->url, config_.url);
+    recorder->stop();
+  }
 }
 
 TEST_F(RecorderTest, StartFailuresReachTheCallerAndStopCleansUp) {
