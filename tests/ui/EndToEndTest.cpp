@@ -422,6 +422,10 @@ struct Scaling {
   int width, height;      // the screen, pixels
 };
 
+void PrintTo(const Scaling& scaling, std::ostream* os) {
+  *os << scaling.name;
+}
+
 class AtEveryScale : public ::testing::TestWithParam<Scaling> {};
 
 // Qt's scale changes Qt's coordinates only: the recording follows the pointer, and the panels sit
