@@ -3,7 +3,9 @@
 #include <QTimer>
 
 #include "AppController.h"
+#include "DesktopDisplays.h"
 #include "DesktopServices.h"
+#include "HotKeys.h"
 #include "MainWindow.h"
 #include "PanelViews.h"
 #include "Prefs.h"
@@ -11,10 +13,14 @@
 namespace kestrova {
 
 KestrovaApp::KestrovaApp(RecordingEngineFactory makeEngine,
-                         std::unique_ptr<DesktopServices> services) {
+                         std::unique_ptr<DesktopServices> services,
+                         std::unique_ptr<DesktopDisplays> displays,
+                         std::unique_ptr<HotKeys> hotKeys)
+    : hotKeys_(hotKeys ? std::move(hotKeys) : std::make_unique<NoHotKeys>()) {
   // Before any view reads a preference.
   Prefs::registerDefaults();
-  controller_ = std::make_unique<AppController>(std::move(makeEngine), std::move(services));
+  controller_ = std::make_unique<AppController>(std::move(makeEngine), std::move(services),
+                                                std::move(displays));
   window_ = std::make_unique<MainWindow>(*controller_);
   views_ = std::make_unique<PanelViews>(*controller_, *window_);
   controller_->setViews(views_.get());
@@ -29,8 +35,9 @@ KestrovaApp::~KestrovaApp() {
 void KestrovaApp::launch() {
   window_->show();
   bringToFront();
-  QTimer::singleShot(0, controller_.get(),
-                     [controller = controller_.get()] { controller->setupHotKeys(); });
+  QTimer::singleShot(0, controller_.get(), [controller = controller_.get(), keys = hotKeys_.get()] {
+    controller->setupHotKeys(*keys);
+  });
 }
 
 void KestrovaApp::bringToFront() {

@@ -7,7 +7,9 @@
 namespace kestrova {
 
 class AppController;
+class DesktopDisplays;
 class DesktopServices;
+class HotKeys;
 class MainWindow;
 class PanelViews;
 
@@ -16,7 +18,9 @@ class PanelViews;
 // the QApplication.
 class KestrovaApp {
  public:
-  KestrovaApp(RecordingEngineFactory makeEngine, std::unique_ptr<DesktopServices> services);
+  // The session's adapters, as the program's entry picks them.
+  KestrovaApp(RecordingEngineFactory makeEngine, std::unique_ptr<DesktopServices> services,
+              std::unique_ptr<DesktopDisplays> displays, std::unique_ptr<HotKeys> hotKeys);
   ~KestrovaApp();
 
   // Registers the preference defaults, shows and raises the window, and registers the global hot
@@ -30,6 +34,7 @@ class KestrovaApp {
   MainWindow& window() { return *window_; }
 
  private:
+  std::unique_ptr<HotKeys> hotKeys_;  // before the controller, whose actions it holds
   std::unique_ptr<AppController> controller_;
   std::unique_ptr<MainWindow> window_;
   std::unique_ptr<PanelViews> views_;

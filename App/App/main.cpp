@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "AppController.h"
+#include "ChosenScreenDisplays.h"
 #include "CommandLine.h"
 #include "DesktopNotifier.h"
 #include "Glyphs.h"
@@ -14,6 +15,9 @@
 #include "RemoteCommands.h"
 #include "SingleInstance.h"
 #include "Theme.h"
+#include "WaylandSession.h"
+#include "X11DesktopDisplays.h"
+#include "X11HotKeys.h"
 
 namespace {
 
@@ -61,9 +65,21 @@ int main(int argc, char** argv) {
     return kestrova::command_line::forward(instance, *verb, true);
   }
 
+  // The session decides the adapters once: on Wayland the desktop's screen-sharing dialog picks
+  // the screen, and no client may take global keys.
+  const bool wayland = kestrova::isWaylandSession(QGuiApplication::platformName().toStdString());
+  std::unique_ptr<kestrova::DesktopDisplays> displays;
+  std::unique_ptr<kestrova::HotKeys> keys;
+  if (wayland) {
+    displays = std::make_unique<kestrova::ChosenScreenDisplays>();
+    keys = std::make_unique<kestrova::NoHotKeys>();
+  } else {
+    displays = std::make_unique<kestrova::x11::X11DesktopDisplays>();
+    keys = std::make_unique<kestrova::x11::X11HotKeys>();
+  }
   shell = std::make_unique<kestrova::KestrovaApp>(
       kestrova::linux_desktop::makeRecordingEngineFactory({}, kestrova::restoreTokenPreference()),
-      std::make_unique<kestrova::LinuxDesktopServices>());
+      std::make_unique<kestrova::LinuxDesktopServices>(), std::move(displays), std::move(keys));
   commands = std::make_unique<kestrova::RemoteCommands>(shell->controller(),
                                                         [&shell] { shell->bringToFront(); });
   auto notifications = std::make_unique<kestrova::RecordingNotifications>(

@@ -1,7 +1,7 @@
 #include "AppController.h"
 
 #include <QFile>
-#include <QGuiApplication>
+#include <QPointer>
 #include <QThread>
 
 #include <atomic>
@@ -9,6 +9,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "DesktopDisplays.h"
 #include "DesktopServices.h"
 #include "HotKeys.h"
 #include "MainThreadPoster.h"
@@ -17,8 +18,6 @@
 #include "RecorderError.h"
 #include "RecordingViews.h"
 #include "SerialQueue.h"
-#include "X11Desktop.h"
-#include "X11Screens.h"
 
 namespace kestrova {
 namespace {
@@ -47,14 +46,6 @@ std::filesystem::path toPath(const QString& path) {
 
 QString fromPath(const std::filesystem::path& path) {
   return QFile::decodeName(path.c_str());
-}
-
-// The screen's frame in desktop points, y up from the bottom of the X root window.
-Rect desktopFrame(const QScreen& screen) {
-  const QRect g = screen.geometry();
-  const double rootHeight = x11::rootHeight() ? *x11::rootHeight() / screen.devicePixelRatio()
-                                              : screen.virtualGeometry().bottom() + 1.0;
-  return x11::desktopFrameFromX11(g.x(), g.y(), g.width(), g.height(), rootHeight);
 }
 
 // The user declined the desktop's screen-sharing dialog: no recording, and nothing to say.
@@ -124,10 +115,12 @@ struct AppController::Attempt {
 
 AppController::AppController(RecordingEngineFactory makeEngine,
                              std::unique_ptr<DesktopServices> services,
+                             std::unique_ptr<DesktopDisplays> displays,
                              std::unique_ptr<Clock> clock, QObject* parent)
     : QObject(parent),
       makeEngine_(std::move(makeEngine)),
       services_(std::move(services)),
+      displays_(std::move(displays)),
       clock_(std::move(clock)),
       noViews_(std::make_unique<NoRecordingViews>()),
       views_(noViews_.get()),
@@ -184,15 +177,17 @@ void AppController::begin() {
 
   setMessage({});
   setLastSaved({});
-  QScreen* screen = screenForRecording();
-  if (!screen) {
-    fail(QString::fromUtf8(RecorderError::noDisplay().what()));
+  try {
+    // The "displayID" preference is read now: a change during the countdown counts next time.
+    display_ = chooseDisplay(displays_->displays(),
+                             static_cast<std::uint32_t>(Prefs::integer(Prefs::kDisplayID)));
+  } catch (...) {
+    fail(describe(std::current_exception()));
     return;
   }
-  screen_ = screen;
   setState(RecordingState::countdown(kCountdownFrom));
   views_->hideMainWindow();
-  views_->showCountdownPanel(screen);
+  views_->showCountdownPanel(displays_->panelArea(display_.id));
   countdownLeft_ = kCountdownFrom;
   countdown_ =
       clock_->schedule(kCountdownStep, Clock::Repeat::every, [this] { countdownSecondElapsed(); });
@@ -209,10 +204,6 @@ void AppController::countdownSecondElapsed() {
 
 void AppController::startRecording() {
   views_->removeCountdownPanel();
-  if (!screen_) {  // unplugged during the countdown
-    fail(QString::fromUtf8(RecorderError::noDisplay().what()));
-    return;
-  }
 
   const OutputFolder folder =
       resolveOutputFolder(Prefs::string(Prefs::kOutputPath), Prefs::defaultFolder());
@@ -224,9 +215,11 @@ void AppController::startRecording() {
       folder.path + QLatin1Char('/') + recordingFileName(QDateTime::currentDateTime());
 
   RecorderConfig config = Prefs::recordingSettings();
-  config.displayID = Prefs::displayID(screen_);
-  config.screenFrame = desktopFrame(*screen_);
-  config.scale = screen_->devicePixelRatio();
+  // The recorder looks the display up again by id when it starts, so it records the display as
+  // it is then, wherever it went during the countdown.
+  config.displayID = display_.id;
+  config.screenFrame = display_.frame;
+  config.scale = display_.scale;
   config.url = toPath(file);
 
   std::shared_ptr<RecordingEngine> engine;
@@ -300,7 +293,7 @@ void AppController::startFinished(std::uint64_t id, std::exception_ptr error) {
   segmentStart_ = clock_->now();
   setState(RecordingState::recording());
   startTimer();
-  views_->showToolbarPanel(screen_ ? screen_.data() : QGuiApplication::primaryScreen());
+  views_->showToolbarPanel(displays_->panelArea(display_.id));
 
   if (attempt->failure)
     engineFailed(id, attempt->failure);
@@ -444,8 +437,7 @@ void AppController::refreshPermission() {
   setHasPermission(services_->preflightScreenCapture());
 }
 
-void AppController::setupHotKeys() {
-  HotKeys& keys = HotKeys::shared();
+void AppController::setupHotKeys(HotKeys& keys) {
   const QPointer<AppController> self(this);
   keys.registerKey(HotKeys::kStartStopId, HotKeys::kStartStopKey, [self] {
     if (self) self->startOrStop();
@@ -453,6 +445,14 @@ void AppController::setupHotKeys() {
   keys.registerKey(HotKeys::kPauseId, HotKeys::kPauseKey, [self] {
     if (self) self->togglePause();
   });
+}
+
+std::vector<DisplayInfo> AppController::displays() const {
+  try {
+    return displays_->displays();
+  } catch (const std::exception&) {
+    return {};  // the picker then offers the main display alone; begin() tells what is wrong
+  }
 }
 
 void AppController::reveal() {

@@ -1,21 +1,23 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
-#include <QScreen>
 #include <QString>
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "Clock.h"
 #include "DesktopServices.h"
+#include "DisplayInfo.h"
 #include "RecordingEngine.h"
 #include "RecordingState.h"
 
 namespace kestrova {
 
+class DesktopDisplays;
+class HotKeys;
 class MainThreadPoster;
 class RecordingViews;
 class SerialQueue;
@@ -41,8 +43,10 @@ class AppController final : public QObject {
   Q_PROPERTY(bool saving READ isSaving NOTIFY savingChanged)
 
  public:
-  // `makeEngine` builds the engine of each recording; `clock` drives the countdown and the ticker.
+  // `makeEngine` builds the engine of each recording; `displays` says which displays there are
+  // and where they lie; `clock` drives the countdown and the ticker.
   AppController(RecordingEngineFactory makeEngine, std::unique_ptr<DesktopServices> services,
+                std::unique_ptr<DesktopDisplays> displays,
                 std::unique_ptr<Clock> clock = std::make_unique<QtClock>(),
                 QObject* parent = nullptr);
   ~AppController() override;
@@ -84,8 +88,11 @@ class AppController final : public QObject {
   // exit() called under the event loop, e.g. by Qt when the X server goes away).
   void finishBeforeExit();
 
-  // Registers Ctrl+Alt+R (startOrStop) and Ctrl+Alt+P (togglePause) with HotKeys::shared().
-  void setupHotKeys();
+  // Registers Ctrl+Alt+R (startOrStop) and Ctrl+Alt+P (togglePause) with `keys`, which must
+  // outlive the controller or drop its actions first.
+  void setupHotKeys(HotKeys& keys);
+  // The displays there are now, the main one first; none when they cannot be listed.
+  std::vector<DisplayInfo> displays() const;
   // Shows the last saved file in the file manager.
   void reveal();
   // Shows `file` (an earlier recording's) in the file manager, as reveal() does.
@@ -134,6 +141,7 @@ class AppController final : public QObject {
 
   const RecordingEngineFactory makeEngine_;
   const std::unique_ptr<DesktopServices> services_;
+  const std::unique_ptr<DesktopDisplays> displays_;
   const std::unique_ptr<Clock> clock_;
   const std::unique_ptr<RecordingViews> noViews_;
   RecordingViews* views_;
@@ -146,7 +154,7 @@ class AppController final : public QObject {
   bool requestedOnce_ = false;
   const DesktopServices::CaptureGrant captureGrant_;
 
-  QPointer<QScreen> screen_;  // chosen at begin, for the countdown, the recording and the toolbar
+  DisplayInfo display_;  // chosen at begin, for the countdown, the recording and the toolbar
   std::unique_ptr<ScheduledJob> countdown_;
   int countdownLeft_ = 0;  // seconds still to count
   std::unique_ptr<ScheduledJob> ticker_;

@@ -1,16 +1,12 @@
 #include "Prefs.h"
 
 #include <QDir>
-#include <QGuiApplication>
 #include <QMap>
-#include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <cmath>
-
-#include "X11Screens.h"
 
 namespace kestrova {
 namespace {
@@ -137,30 +133,6 @@ OutputSize Prefs::outputSize() {
     return {fit(integer(kCustomWidth)), fit(integer(kCustomHeight))};
   }
   return {1920, 1080};
-}
-
-std::uint32_t Prefs::displayID(const QScreen* screen) {
-  if (!screen) return 0;
-  return x11::randrOutputForScreenName(screen->name());
-}
-
-std::optional<std::size_t> pickScreen(std::int64_t wanted, const std::vector<std::uint32_t>& ids) {
-  if (wanted == 0) return std::nullopt;
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    if (static_cast<std::int64_t>(ids[i]) == wanted) return i;
-  }
-  return std::nullopt;
-}
-
-QScreen* screenForRecording() {
-  const QList<QScreen*> screens = QGuiApplication::screens();
-  std::vector<std::uint32_t> ids;
-  if (const std::int64_t wanted = Prefs::integer(Prefs::kDisplayID); wanted != 0) {
-    for (const QScreen* s : screens) ids.push_back(Prefs::displayID(s));
-    if (const auto i = pickScreen(wanted, ids)) return screens[static_cast<qsizetype>(*i)];
-  }
-  if (QScreen* primary = QGuiApplication::primaryScreen()) return primary;
-  return screens.isEmpty() ? nullptr : screens.front();
 }
 
 }  // namespace kestrova

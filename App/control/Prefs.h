@@ -5,11 +5,8 @@
 
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "RecorderConfig.h"
-
-class QScreen;
 
 namespace kestrova {
 
@@ -36,7 +33,7 @@ class Prefs {
   static constexpr const char* kDeadZone = "deadZone";      // see ViewportTracker
   static constexpr const char* kClicks = "clicks";          // draw click rings
   static constexpr const char* kOutputPath = "outputPath";  // folder of the recordings
-  static constexpr const char* kDisplayID = "displayID";    // RandR output id; 0: main display
+  static constexpr const char* kDisplayID = "displayID";    // DisplayInfo::id; 0: main display
   // Wayland: the screen-cast portal's token for the screen the user chose; no default (absent: not
   // chosen yet). Unlike the rest, the recorder's worker may read and store it: every access has a
   // QSettings of its own, which Qt allows on any thread.
@@ -66,21 +63,8 @@ class Prefs {
   // them (fps: 60 means 60, anything else 30). Display, geometry and file are the caller's.
   static RecorderConfig recordingSettings();
 
-  // A screen's display identifier: the RandR output id of its monitor's first output, matched by
-  // name over Qt's X connection. 0 when there is none (another platform, or no match).
-  static std::uint32_t displayID(const QScreen* screen);
-
  private:
   static std::optional<QVariant> lookUp(const char* key);
 };
-
-// Of the screens with display identifiers `ids` (in the system's order), the index of the one to
-// record for the preference `wanted`: the first whose id equals it. nullopt means the main screen:
-// `wanted` is 0, or nothing matched. An id of 0 (unknown) never matches.
-std::optional<std::size_t> pickScreen(std::int64_t wanted, const std::vector<std::uint32_t>& ids);
-
-// The screen to record, from the "displayID" preference: a matching screen, else the primary one,
-// else the first. nullptr when no screen is connected at all.
-QScreen* screenForRecording();
 
 }  // namespace kestrova

@@ -1,6 +1,6 @@
 #pragma once
 
-class QScreen;
+#include "DesktopDisplays.h"
 
 namespace kestrova {
 
@@ -14,14 +14,14 @@ class RecordingViews {
  public:
   virtual ~RecordingViews() = default;
 
-  // The 3-2-1 panel: 200×200 points at the centre of `screen`'s available area, click-through,
-  // in front without activating the program.
-  virtual void showCountdownPanel(QScreen* screen) = 0;
+  // The 3-2-1 panel: 200×200 points at the centre of `area`, click-through, in front without
+  // activating the program.
+  virtual void showCountdownPanel(const PanelArea& area) = 0;
   virtual void removeCountdownPanel() = 0;
 
-  // The recording toolbar: 232×48 points, centred 28 points above the bottom of `screen`'s
-  // available area, interactive, in front without activating the program.
-  virtual void showToolbarPanel(QScreen* screen) = 0;
+  // The recording toolbar: 232×48 points, centred 28 points above the bottom of `area`,
+  // interactive, in front without activating the program.
+  virtual void showToolbarPanel(const PanelArea& area) = 0;
   virtual void removeToolbarPanel() = 0;
 
   // Makes the main window invisible and click-through for the recording (it must never reach the
@@ -32,9 +32,9 @@ class RecordingViews {
 
 class NoRecordingViews final : public RecordingViews {
  public:
-  void showCountdownPanel(QScreen*) override {}
+  void showCountdownPanel(const PanelArea&) override {}
   void removeCountdownPanel() override {}
-  void showToolbarPanel(QScreen*) override {}
+  void showToolbarPanel(const PanelArea&) override {}
   void removeToolbarPanel() override {}
   void hideMainWindow() override {}
   void restoreMainWindow() override {}

@@ -37,13 +37,13 @@ void Recorder::start() {
   const std::vector<DisplayInfo> displays = platform_.displays->displays();
   const DisplayInfo& display = chooseDisplay(displays, cfg_.displayID);
 
-  // When the configured display has gone, another one is recorded; the pointer and the capture
-  // size must then be those of the display actually captured.
+  // The display is recorded as the list has it now, whatever the configuration saw earlier (the
+  // display may have gone, or the desktop around it changed): the pointer, the clicks and the
+  // capture size must all agree with the frames actually captured.
   RecorderConfig effective = cfg_;
-  if (display.id != cfg_.displayID) {
-    effective.screenFrame = display.frame;
-    effective.scale = display.scale;
-  }
+  effective.displayID = display.id;
+  effective.screenFrame = display.frame;
+  effective.scale = display.scale;
   const CaptureGeometry geometry = deriveCaptureGeometry(effective);
 
   queue_.sync([&] {

@@ -13,6 +13,11 @@ namespace kestrova {
 
 FloatingPanel::FloatingPanel(QScreen* screen, QSize size, Position position, Input input,
                              QWidget* content)
+    : FloatingPanel(PanelArea{screen, screen ? screen->availableGeometry() : QRect()}, size,
+                    position, input, content) {}
+
+FloatingPanel::FloatingPanel(const PanelArea& area, QSize size, Position position, Input input,
+                             QWidget* content)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                            Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint |
                            (input == Input::clickThrough ? Qt::WindowTransparentForInput
@@ -23,7 +28,7 @@ FloatingPanel::FloatingPanel(QScreen* screen, QSize size, Position position, Inp
   setAttribute(Qt::WA_X11DoNotAcceptFocus);
   setAttribute(Qt::WA_QuitOnClose, false);
   setFocusPolicy(Qt::NoFocus);
-  if (!screen) screen = QGuiApplication::primaryScreen();
+  QScreen* screen = area.screen ? area.screen.data() : QGuiApplication::primaryScreen();
   if (screen) setScreen(screen);
 
   const bool translucent = x11hints::translucencyAvailable();
@@ -39,7 +44,8 @@ FloatingPanel::FloatingPanel(QScreen* screen, QSize size, Position position, Inp
   content_->move(margin_, margin_);
   setFixedSize(size + QSize(2 * margin_, 2 * margin_));
 
-  const QRect available = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
+  QRect available = area.available;
+  if (available.isEmpty()) available = screen ? screen->availableGeometry() : QRect(QPoint(), size);
   move(origin(available, size, position) - QPoint(margin_, margin_));
 
   if (shaped_) {

@@ -8,6 +8,8 @@
 
 #include <optional>
 
+#include "DesktopDisplays.h"
+
 class QScreen;
 
 namespace kestrova {
@@ -46,8 +48,12 @@ class FloatingPanel : public QWidget {
   // Room around an interactive panel's content for the shadow, when translucency is available.
   static constexpr int kShadowMargin = 14;
 
-  // Places a panel of `size` on `screen` (device-independent pixels) and takes ownership of
-  // `content`, which fills it. Not shown yet.
+  // Places a panel of `size` (device-independent pixels) in `area` and takes ownership of
+  // `content`, which fills it. Not shown yet. An area without a screen or a rectangle falls back
+  // to the primary screen.
+  FloatingPanel(const PanelArea& area, QSize size, Position position, Input input,
+                QWidget* content);
+  // The same on `screen`'s available area.
   FloatingPanel(QScreen* screen, QSize size, Position position, Input input, QWidget* content);
 
   // The top-left corner of a panel of `size` at `position` in `available` (Qt's y-down desktop

@@ -30,14 +30,14 @@ PanelViews::~PanelViews() {
   delete toolbar_;
 }
 
-void PanelViews::showCountdownPanel(QScreen* screen) {
+void PanelViews::showCountdownPanel(const PanelArea& area) {
   dispose(countdown_);
   auto* view = new CountdownView;
   view->setNumber(controller_.state().countdownNumber());
   QObject::connect(
       &controller_, &AppController::stateChanged, view,
       [view](const RecordingState& state) { view->setNumber(state.countdownNumber()); });
-  countdown_ = new FloatingPanel(screen, CountdownView::kSize, FloatingPanel::Position::center,
+  countdown_ = new FloatingPanel(area, CountdownView::kSize, FloatingPanel::Position::center,
                                  FloatingPanel::Input::clickThrough, view);
   countdown_->showWithoutActivating();
 }
@@ -46,7 +46,7 @@ void PanelViews::removeCountdownPanel() {
   dispose(countdown_);
 }
 
-void PanelViews::showToolbarPanel(QScreen* screen) {
+void PanelViews::showToolbarPanel(const PanelArea& area) {
   dispose(toolbar_);
   auto* toolbar = new RecordingToolbar;
   const auto follow = [this, toolbar] {
@@ -60,7 +60,7 @@ void PanelViews::showToolbarPanel(QScreen* screen) {
   QObject::connect(toolbar, &RecordingToolbar::pauseClicked, &controller_,
                    &AppController::togglePause);
   QObject::connect(toolbar, &RecordingToolbar::stopClicked, &controller_, &AppController::stop);
-  toolbar_ = new FloatingPanel(screen, RecordingToolbar::kSize, FloatingPanel::Position::bottom,
+  toolbar_ = new FloatingPanel(area, RecordingToolbar::kSize, FloatingPanel::Position::bottom,
                                FloatingPanel::Input::interactive, toolbar);
   toolbar_->showWithoutActivating();
 }

@@ -20,9 +20,9 @@ class PanelViews final : public RecordingViews {
   PanelViews(AppController& controller, QWidget& mainWindow);
   ~PanelViews() override;
 
-  void showCountdownPanel(QScreen* screen) override;
+  void showCountdownPanel(const PanelArea& area) override;
   void removeCountdownPanel() override;
-  void showToolbarPanel(QScreen* screen) override;
+  void showToolbarPanel(const PanelArea& area) override;
   void removeToolbarPanel() override;
   void hideMainWindow() override;
   void restoreMainWindow() override;

@@ -283,12 +283,17 @@ void SettingsForm::rebuildDisplays() {
     displayRow_->setVisible(true);
     return;
   }
-  const QList<QScreen*> screens = QGuiApplication::screens();
+  const std::vector<DisplayInfo> displays = controller_.displays();
   displayPicker_->addItem(QStringLiteral("Main display"), qlonglong{0});
-  for (QScreen* screen : screens) {
-    displayPicker_->addItem(screen->name(), static_cast<qlonglong>(Prefs::displayID(screen)));
+  for (const DisplayInfo& display : displays) {
+    // As display settings name a monitor: its connector and its size in pixels.
+    const QString text = QStringLiteral("%1 (%2 × %3)")
+                             .arg(QString::fromStdString(display.name))
+                             .arg(std::lround(display.frame.width() * display.scale))
+                             .arg(std::lround(display.frame.height() * display.scale));
+    displayPicker_->addItem(text, static_cast<qlonglong>(display.id));
   }
-  displayRow_->setVisible(screens.size() >= 2);
+  displayRow_->setVisible(displays.size() >= 2);
   displayPicker_->setCurrentIndex(
       displayPicker_->findData(static_cast<qlonglong>(Prefs::integer(Prefs::kDisplayID))));
 }

@@ -22,6 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::FakeDesktopServices;
+using testing::FakeDisplays;
 using testing::FakeEngine;
 using testing::FakeEngineScript;
 using testing::FakeMainClock;
@@ -57,6 +58,8 @@ class AppControllerTest : public ::testing::Test {
     auto services = std::make_unique<FakeDesktopServices>();
     services->grant = grant;
     services_ = services.get();
+    auto displays = std::make_unique<FakeDisplays>();
+    displays_ = displays.get();
     auto clock = std::make_unique<FakeMainClock>();
     clock_ = clock.get();
     controller_ = std::make_unique<AppController>(
@@ -65,7 +68,7 @@ class AppControllerTest : public ::testing::Test {
           engines_.push_back(engine);
           return engine;
         },
-        std::move(services), std::move(clock));
+        std::move(services), std::move(displays), std::move(clock));
     controller_->setViews(&views_);
   }
 
@@ -104,6 +107,7 @@ class AppControllerTest : public ::testing::Test {
   FakeEngineScript script_;
   std::vector<std::shared_ptr<FakeEngine>> engines_;
   FakeDesktopServices* services_ = nullptr;
+  FakeDisplays* displays_ = nullptr;
   FakeMainClock* clock_ = nullptr;
   FakeViews views_;
   std::unique_ptr<AppController> controller_;
@@ -141,7 +145,7 @@ TEST_F(AppControllerTest, ARecordingGoesThroughEveryStateInOrder) {
   controller_->begin();
   EXPECT_EQ(state(), RecordingState::countdown(3));
   EXPECT_EQ(views_.take(), (QStringList{"hide main", "show countdown"}));
-  EXPECT_EQ(views_.lastScreen, QGuiApplication::primaryScreen());
+  EXPECT_EQ(views_.lastArea, QRect(0, 0, 1920, 1080));
 
   advance(999ms);
   EXPECT_EQ(state(), RecordingState::countdown(3));
@@ -220,11 +224,9 @@ TEST_F(AppControllerTest, TheRecordingIsConfiguredFromThePreferencesWhenTheCount
     EXPECT_EQ(config.smoothing, 0.8);
     EXPECT_EQ(config.deadZone, 0.1);
     EXPECT_FALSE(config.clickIndicator);
-    EXPECT_EQ(config.displayID, 0u);
-    const QRect g = QGuiApplication::primaryScreen()->geometry();
-    EXPECT_EQ(config.screenFrame,
-              (Rect{{double(g.x()), 0}, {double(g.width()), double(g.height())}}));
-    EXPECT_EQ(config.scale, QGuiApplication::primaryScreen()->devicePixelRatio());
+    EXPECT_EQ(config.displayID, 7u) << "the main display, as the display list has it";
+    EXPECT_EQ(config.screenFrame, (Rect{{0, 0}, {1920, 1080}}));
+    EXPECT_EQ(config.scale, 1);
     // The default folder did not exist yet; it was made for the recording.
     EXPECT_EQ(QString::fromStdString(config.url.parent_path().string()), Prefs::defaultFolder());
     EXPECT_TRUE(QString::fromStdString(config.url.filename().string())
@@ -418,6 +420,34 @@ TEST_F(AppControllerTest, AFailedFinishShowsItsMessageWithoutSoundOrFile) {
   EXPECT_TRUE(controller_->lastSaved().isNull());
   EXPECT_EQ(services_->sounds, 0);
   EXPECT_EQ(views_.take(), (QStringList{"remove toolbar", "restore main"}));
+}
+
+// The display list decides which display is recorded and where the panels go; a display the list
+// cannot give is a message, and nothing starts.
+TEST_F(AppControllerTest, TheDisplayComesFromTheDisplayList) {
+  displays_->list = {{7, "DP-1", Rect{{0, 0}, {1920, 1080}}, 1},
+                     {0x80000123u, "SIDE", Rect{{1920, 56}, {1280, 1024}}, 1}};
+  Prefs::set(Prefs::kDisplayID, qint64{0x80000123});
+  controller_->begin();
+  EXPECT_EQ(views_.lastArea, QRect(1920, 0, 1280, 1024)) << "the countdown on SIDE";
+  advance(3s);
+  ASSERT_TRUE(settle([&] { return state() == RecordingState::recording(); }));
+  EXPECT_EQ(engine().config.displayID, 0x80000123u);
+  EXPECT_EQ(engine().config.screenFrame, (Rect{{1920, 56}, {1280, 1024}}));
+  controller_->stop();
+  ASSERT_TRUE(settle([&] { return !controller_->isFinishing(); }));
+
+  for (const bool listFails : {false, true}) {
+    SCOPED_TRACE(listFails);
+    displays_->list.clear();
+    if (listFails)
+      displays_->failure = "The X server did not answer the question for its displays.";
+    controller_->begin();
+    EXPECT_EQ(state(), RecordingState::idle());
+    EXPECT_EQ(controller_->message(), listFails ? QString::fromStdString(*displays_->failure)
+                                                : "The selected display is no longer available.");
+  }
+  EXPECT_EQ(engines_.size(), 1u);
 }
 
 TEST_F(AppControllerTest, WithNoWritableFolderTheRecordingDoesNotStart) {

@@ -105,33 +105,6 @@ TEST_F(PrefsTest, OutputSizeFollowsThePresetAndClampsCustomSizes) {
   EXPECT_EQ(Prefs::integer(Prefs::kCustomWidth), -5);
 }
 
-TEST(PickScreen, APreferenceMatchesTheFirstScreenWithItsIdElseTheMainScreen) {
-  struct Case {
-    std::int64_t wanted;
-    std::vector<std::uint32_t> ids;
-    std::optional<std::size_t> expected;
-  } cases[] = {
-      {0, {5, 7}, std::nullopt},  // 0 is always the main screen
-      {7, {5, 7}, 1},
-      {7, {7, 7}, 0},
-      {9, {5, 7}, std::nullopt},  // gone: the main screen, silently
-      {0, {0, 0}, std::nullopt},
-      {-1, {0xffffffff}, std::nullopt},  // ids are unsigned
-      {5, {}, std::nullopt},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.wanted);
-    EXPECT_EQ(pickScreen(c.wanted, c.ids), c.expected);
-  }
-}
-
-TEST_F(PrefsTest, ScreenForRecordingFallsBackToThePrimaryScreen) {
-  Prefs::set(Prefs::kDisplayID, 4242);
-  EXPECT_EQ(screenForRecording(), QGuiApplication::primaryScreen());
-  // Off X11 a screen has no display identifier.
-  EXPECT_EQ(Prefs::displayID(QGuiApplication::primaryScreen()), 0u);
-}
-
 TEST(RecordingFileName, IsTheStartTimeInTheLocalZone) {
   EXPECT_EQ(recordingFileName(QDateTime(QDate(2026, 12, 5), QTime(14, 7, 9))),
             QStringLiteral("Kestrova 2026-12-05 at 14.07.09.mp4"));

@@ -115,19 +115,26 @@ TEST_F(RecorderTest, RecordsTheConfiguredDisplayAndStopReturnsTheFinishedFile) {
   EXPECT_EQ(writer_->finishedWith, 5);
 }
 
-TEST_F(RecorderTest, AMissingDisplayFallsBackToTheFirstWithItsOwnGeometry) {
-  config_.displayID = 1234;
-  config_.screenFrame = Rect{{0, 0}, {3000, 2000}};  // what the vanished display looked like
+// What the configuration says of the display is stale: the display vanished (another id), or the
+// desktop was rearranged since (the same id). The 320×200 frames of the display actually captured
+// are cut, not dropped.
+class StaleDisplay : public ::testing::TestWithParam<std::uint32_t>, public Rig {};
+
+TEST_P(StaleDisplay, IsRecordedAsTheListHasItNow) {
+  config_.displayID = GetParam();
+  config_.screenFrame = Rect{{0, 0}, {3000, 2000}};
+  config_.scale = 2;
   displays_->list = {DisplayInfo{9, "HDMI-1", Rect{{0, 0}, {320, 200}}, 1}};
   auto recorder = make();
   recorder->start();
   EXPECT_EQ(capture_->config.display.id, 9u);
-  // The 320×200 frames of the display actually captured are cut and scaled, not dropped.
   deliverFrame(1.0, 320, 200);
   EXPECT_EQ(recorder->timeline().framesWritten, 1);
   EXPECT_EQ(writerConfig_->url, config_.url);
   recorder->stop();
 }
+
+INSTANTIATE_TEST_SUITE_P(RecorderTest, StaleDisplay, ::testing::Values(1234u, 9u));
 
 TEST_F(RecorderTest, StartFailuresReachTheCallerAndStopCleansUp) {
   struct Case {

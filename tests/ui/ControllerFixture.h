@@ -32,6 +32,8 @@ class ControllerFixture : public ::testing::Test {
     services_ = services.get();
     services_->granted = grantedAtStart_;
     services_->grant = captureGrant_;
+    auto displays = std::make_unique<FakeDisplays>();
+    displays_ = displays.get();
     auto clock = std::make_unique<FakeMainClock>();
     clock_ = clock.get();
     controller_ = std::make_unique<AppController>(
@@ -40,7 +42,7 @@ class ControllerFixture : public ::testing::Test {
           engines_.push_back(engine);
           return engine;
         },
-        std::move(services), std::move(clock));
+        std::move(services), std::move(displays), std::move(clock));
   }
 
   void TearDown() override {
@@ -82,6 +84,7 @@ class ControllerFixture : public ::testing::Test {
   DesktopServices::CaptureGrant captureGrant_ = DesktopServices::CaptureGrant::display;  // likewise
   QTemporaryDir settingsDir_;
   FakeDesktopServices* services_ = nullptr;
+  FakeDisplays* displays_ = nullptr;
   FakeMainClock* clock_ = nullptr;
   FakeEngineScript script_;
   std::vector<std::shared_ptr<FakeEngine>> engines_;

@@ -64,6 +64,8 @@ class Studio {
     Prefs::registerDefaults();
     auto services = std::make_unique<testing::FakeDesktopServices>();
     services_ = services.get();
+    auto displays = std::make_unique<testing::FakeDisplays>();
+    displays_ = displays.get();
     auto clock = std::make_unique<testing::FakeMainClock>();
     clock_ = clock.get();
     controller_ = std::make_unique<AppController>(
@@ -72,7 +74,7 @@ class Studio {
           engines_.push_back(engine);
           return engine;
         },
-        std::move(services), std::move(clock));
+        std::move(services), std::move(displays), std::move(clock));
     wallpaper_.show();
     window_ = std::make_unique<MainWindow>(*controller_);
     views_ = std::make_unique<PanelViews>(*controller_, *window_);
@@ -172,6 +174,7 @@ class Studio {
   QTemporaryDir settings_;
   Wallpaper wallpaper_;
   testing::FakeDesktopServices* services_ = nullptr;
+  testing::FakeDisplays* displays_ = nullptr;
   testing::FakeMainClock* clock_ = nullptr;
   testing::FakeEngineScript script_;
   std::vector<std::shared_ptr<testing::FakeEngine>> engines_;

@@ -140,7 +140,7 @@ TEST_F(ShellTest, CountdownPanelShowsEachNumberCentredAndClickThrough) {
   auto* view = static_cast<CountdownView*>(panel->content());
   EXPECT_EQ(view->number(), 3);
   EXPECT_FALSE(view->isAnimating()) << "the first number is on screen at once";
-  const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+  const QRect available = displays_->panelArea(0).available;
   EXPECT_EQ(panel->contentGeometry().center(), available.center());
   EXPECT_EQ(window_->windowOpacity(), 0.0) << "the main window is invisible meanwhile";
 
@@ -161,7 +161,7 @@ TEST_F(ShellTest, ToolbarFollowsTheRecordingAndDrivesTheController) {
   FloatingPanel* panel = views_->toolbarPanel();
   ASSERT_NE(panel, nullptr);
   EXPECT_TRUE(panel->isInteractive());
-  const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+  const QRect available = displays_->panelArea(0).available;
   EXPECT_EQ(panel->contentGeometry(),
             QRect(FloatingPanel::origin(available, {232, 48}, FloatingPanel::Position::bottom),
                   QSize(232, 48)));

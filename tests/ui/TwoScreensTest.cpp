@@ -18,16 +18,18 @@ namespace {
 
 using TwoScreensTest = testing::ControllerFixture;
 
-TEST_F(TwoScreensTest, DisplayRowListsTheMainDisplayThenEveryScreen) {
-  ASSERT_EQ(QGuiApplication::screens().size(), 2);
+TEST_F(TwoScreensTest, DisplayRowListsTheMainDisplayThenEveryDisplayByConnectorAndSize) {
+  displays_->list = {{7, "Left", Rect{{0, 0}, {1920, 1080}}, 1},
+                     {0x80000123u, "Right", Rect{{1920, 56}, {1280, 1024}}, 1}};
   SettingsForm form(controller());
   EXPECT_FALSE(form.displayRow()->isHidden());
   QComboBox* picker = form.displayPicker();
   ASSERT_EQ(picker->count(), 3);
   EXPECT_EQ(picker->itemText(0), "Main display");
   EXPECT_EQ(picker->itemData(0).toLongLong(), 0);
-  EXPECT_EQ(picker->itemText(1), "Left");
-  EXPECT_EQ(picker->itemText(2), "Right");
+  EXPECT_EQ(picker->itemText(1), "Left (1920 × 1080)");
+  EXPECT_EQ(picker->itemText(2), "Right (1280 × 1024)");
+  EXPECT_EQ(picker->itemData(2).toLongLong(), 0x80000123) << "a monitor without an output too";
   EXPECT_EQ(picker->currentIndex(), 0);
 
   Prefs::set(Prefs::kDisplayID, 424242);  // a display that is not connected

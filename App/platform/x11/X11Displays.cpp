@@ -65,15 +65,20 @@ int queryRootHeight(xcb_connection_t* conn, xcb_window_t root) {
 }
 
 std::vector<DisplayInfo> X11DisplayList::displays() {
+  return layout().displays;
+}
+
+X11DisplayList::Layout X11DisplayList::layout() {
   XcbConnection conn(display_.empty() ? nullptr : display_.c_str());
   const auto monitors = queryMonitors(conn.get(), conn.root());
-  const int rootHeight = queryRootHeight(conn.get(), conn.root());
-  std::vector<DisplayInfo> result;
-  result.reserve(monitors.size());
+  Layout result;
+  result.rootHeight = queryRootHeight(conn.get(), conn.root());
+  result.displays.reserve(monitors.size());
   for (const auto& m : monitors) {
-    result.push_back(
+    result.displays.push_back(
         {m.id, m.name,
-         desktopFrameFromX11(m.rect.x, m.rect.y, m.rect.width, m.rect.height, rootHeight), 1.0});
+         desktopFrameFromX11(m.rect.x, m.rect.y, m.rect.width, m.rect.height, result.rootHeight),
+         1.0});
   }
   return result;
 }

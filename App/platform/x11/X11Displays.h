@@ -21,6 +21,14 @@ class X11DisplayList final : public DisplayList {
 
   std::vector<DisplayInfo> displays() override;
 
+  // The displays and the height of the root window they were measured against, from one look at
+  // the server (a frame's y depends on the root's height, which RandR may change at any time).
+  struct Layout {
+    std::vector<DisplayInfo> displays;
+    int rootHeight = 0;
+  };
+  Layout layout();
+
  private:
   std::string display_;
 };

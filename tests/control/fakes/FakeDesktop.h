@@ -2,7 +2,13 @@
 
 #include <QStringList>
 
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "DesktopDisplays.h"
 #include "DesktopServices.h"
+#include "RecorderError.h"
 #include "RecordingViews.h"
 
 namespace kestrova::testing {
@@ -37,17 +43,34 @@ class FakeDesktopServices final : public DesktopServices {
   std::optional<QString> chosenFolder;
 };
 
+// A fixed list of displays; each lies in Qt's coordinates where its frame says, y down from the
+// top of a 1080-high desktop, with no panels or docks.
+class FakeDisplays final : public DesktopDisplays {
+ public:
+  std::vector<DisplayInfo> displays() override {
+    if (failure) throw PlatformError(*failure);
+    return list;
+  }
+  PanelArea panelArea(std::uint32_t id) override {
+    if (list.empty()) return {};
+    return {nullptr, qtRectFromDesktop(chooseDisplay(list, id).frame, 1080, {}, 1)};
+  }
+
+  std::vector<DisplayInfo> list{{7, "DP-1", Rect{{0, 0}, {1920, 1080}}, 1}};
+  std::optional<std::string> failure;
+};
+
 // Writes down what the controller asks of the windows, in order.
 class FakeViews final : public RecordingViews {
  public:
-  void showCountdownPanel(QScreen* screen) override {
+  void showCountdownPanel(const PanelArea& area) override {
     log << "show countdown";
-    lastScreen = screen;
+    lastArea = area.available;
   }
   void removeCountdownPanel() override { log << "remove countdown"; }
-  void showToolbarPanel(QScreen* screen) override {
+  void showToolbarPanel(const PanelArea& area) override {
     log << "show toolbar";
-    lastScreen = screen;
+    lastArea = area.available;
   }
   void removeToolbarPanel() override { log << "remove toolbar"; }
   void hideMainWindow() override { log << "hide main"; }
@@ -57,7 +80,7 @@ class FakeViews final : public RecordingViews {
   QStringList take() { return std::exchange(log, {}); }
 
   QStringList log;
-  QScreen* lastScreen = nullptr;
+  QRect lastArea;
 };
 
 }  // namespace kestrova::testing

@@ -2,13 +2,18 @@
 
 // Puts things on a test X server: patterns, windows of this or another "process", a pointer.
 
+#include <sys/uio.h>
 #include <xcb/composite.h>
+#include <xcb/randr.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 #include <xcb/xtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -162,6 +167,91 @@ class X11Scene {
         c(), xcb_intern_atom(c(), 0, static_cast<std::uint16_t>(std::strlen(name)), name),
         nullptr));
     return reply ? reply->atom : XCB_NONE;
+  }
+
+  // A RandR monitor named `name` at `r`, on `output` (XCB_NONE: none), as `xrandr --setmonitor`
+  // makes it. Sent by hand: libxcb 1.15's xcb_randr_set_monitor miscounts its request and asserts.
+  // Returns whether the server took it.
+  bool setMonitor(xcb_atom_t name, const x11::RootRect& r, xcb_randr_output_t output) const {
+    struct {
+      std::uint8_t major, minor;
+      std::uint16_t length;
+      xcb_window_t window;
+      xcb_randr_monitor_info_t info;
+      xcb_randr_output_t output;
+    } request{};
+    static_assert(sizeof request == 36);
+    request.major = xcb_get_extension_data(c(), &xcb_randr_id)->major_opcode;
+    request.minor = XCB_RANDR_SET_MONITOR;
+    request.length = sizeof request / 4;
+    request.window = root();
+    request.info.name = name;
+    request.info.nOutput = 1;
+    request.info.x = static_cast<std::int16_t>(r.x);
+    request.info.y = static_cast<std::int16_t>(r.y);
+    request.info.width = static_cast<std::uint16_t>(r.width);
+    request.info.height = static_cast<std::uint16_t>(r.height);
+    request.output = output;
+    iovec parts[3];
+    parts[2] = {&request, sizeof request};
+    const xcb_protocol_request_t info{1, nullptr, 0, 1};
+    const xcb_void_cookie_t cookie{
+        xcb_send_request(c(), XCB_REQUEST_CHECKED | XCB_REQUEST_RAW, parts + 2, &info)};
+    return !x11::XcbReply<xcb_generic_error_t>(xcb_request_check(c(), cookie));
+  }
+
+  // Resizes the root window to `width`×`height` with the first output showing all of it, as a
+  // desktop does when a monitor is docked or its resolution changes. Xvfb cannot grow past the
+  // size it started with. Throws std::runtime_error when the server refuses.
+  void resizeRoot(int width, int height) const {
+    using x11::XcbReply;
+    XcbReply<xcb_randr_query_version_reply_t> version(
+        xcb_randr_query_version_reply(c(), xcb_randr_query_version(c(), 1, 5), nullptr));
+    XcbReply<xcb_randr_get_screen_resources_current_reply_t> res(
+        xcb_randr_get_screen_resources_current_reply(
+            c(), xcb_randr_get_screen_resources_current(c(), root()), nullptr));
+    if (!res || res->num_outputs < 1 || res->num_crtcs < 1)
+      throw std::runtime_error("no RandR output");
+    xcb_randr_output_t output = xcb_randr_get_screen_resources_current_outputs(res.get())[0];
+    const xcb_randr_crtc_t crtc = xcb_randr_get_screen_resources_current_crtcs(res.get())[0];
+    char name[32];
+    // A name of its own: the server refuses a second mode of the same name.
+    static int modesMade = 0;
+    std::snprintf(name, sizeof name, "test-%dx%d-%d", width, height, ++modesMade);
+    xcb_randr_mode_info_t mode{};
+    mode.width = static_cast<std::uint16_t>(width);
+    mode.height = static_cast<std::uint16_t>(height);
+    mode.htotal = mode.width;
+    mode.vtotal = mode.height;
+    mode.dot_clock = static_cast<std::uint32_t>(60 * width * height);
+    mode.name_len = static_cast<std::uint16_t>(std::strlen(name));
+    XcbReply<xcb_randr_create_mode_reply_t> made(xcb_randr_create_mode_reply(
+        c(), xcb_randr_create_mode(c(), root(), mode, mode.name_len, name), nullptr));
+    if (!made) throw std::runtime_error("no mode");
+    XcbReply<xcb_generic_error_t>(
+        xcb_request_check(c(), xcb_randr_add_output_mode_checked(c(), output, made->mode)));
+    XcbReply<xcb_get_geometry_reply_t> now(
+        xcb_get_geometry_reply(c(), xcb_get_geometry(c(), root()), nullptr));
+    // The root must hold the output's mode at every step.
+    const bool grows = width > now->width || height > now->height;
+    const auto setSize = [&] {
+      XcbReply<xcb_generic_error_t> error(xcb_request_check(
+          c(), xcb_randr_set_screen_size_checked(c(), root(), static_cast<std::uint16_t>(width),
+                                                 static_cast<std::uint16_t>(height),
+                                                 static_cast<std::uint32_t>(width / 4),
+                                                 static_cast<std::uint32_t>(height / 4))));
+      if (error) throw std::runtime_error("screen size refused");
+    };
+    if (grows) setSize();
+    XcbReply<xcb_randr_set_crtc_config_reply_t> set(xcb_randr_set_crtc_config_reply(
+        c(),
+        xcb_randr_set_crtc_config(c(), crtc, XCB_CURRENT_TIME, res->config_timestamp, 0, 0,
+                                  made->mode, XCB_RANDR_ROTATION_ROTATE_0, 1, &output),
+        nullptr));
+    if (!set || set->status != XCB_RANDR_SET_CONFIG_SUCCESS)
+      throw std::runtime_error("crtc refused");
+    if (!grows) setSize();
+    sync();
   }
 
  private:

@@ -1,11 +1,11 @@
-#include "HotKeys.h"
+// The desktop adapters that work through Qt on a real X server: hot keys and the permission.
+#include "X11HotKeys.h"
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
@@ -23,6 +23,7 @@ namespace {
 
 constexpr std::uint32_t kControlL = 0xffe3, kAltL = 0xffe9, kNumLock = 0xff7f, kCapsLock = 0xffe5,
                         kR = 0x72, kP = 0x70;
+constexpr std::uint16_t kCtrlAlt = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
 
 // Qt on a private X server, and a second client that types on it with XTEST.
 class OnXvfb : public ::testing::Test {
@@ -75,7 +76,7 @@ class OnXvfb : public ::testing::Test {
 };
 
 TEST_F(OnXvfb, CtrlAltRRunsItsActionOnTheMainThreadWithTheLocksOnOrOff) {
-  HotKeys keys;
+  x11::X11HotKeys keys;
   int runs = 0;
   int pauses = 0;
   bool onMainThread = true;
@@ -116,7 +117,7 @@ TEST_F(OnXvfb, CtrlAltRRunsItsActionOnTheMainThreadWithTheLocksOnOrOff) {
     xcb_key_press_event_t event{};
     event.response_type = type;
     event.detail = keycode(kR);
-    event.state = HotKeys::kStartStopKey.modifiers | XCB_MOD_MASK_2;
+    event.state = kCtrlAlt | XCB_MOD_MASK_2;
     return keys.nativeEventFilter("xcb_generic_event_t", &event, nullptr);
   };
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(deliver(XCB_KEY_PRESS));
@@ -132,31 +133,17 @@ TEST_F(OnXvfb, CtrlAltRRunsItsActionOnTheMainThreadWithTheLocksOnOrOff) {
 TEST_F(OnXvfb, AKeyHeldByAnotherProgramIsSilentlyUnavailable) {
   xcb_connection_t* other = typist_->get();
   const std::uint8_t p = keycode(kP);
-  ASSERT_EQ(xcb_request_check(
-                other, xcb_grab_key_checked(other, 1, typist_->root(), HotKeys::kPauseKey.modifiers,
-                                            p, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)),
-            nullptr);
+  ASSERT_EQ(
+      xcb_request_check(other, xcb_grab_key_checked(other, 1, typist_->root(), kCtrlAlt, p,
+                                                    XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)),
+      nullptr);
   {
-    HotKeys keys;
+    x11::X11HotKeys keys;
     keys.registerKey(HotKeys::kPauseId, HotKeys::kPauseKey, [] {});
     EXPECT_FALSE(keys.isGrabbed(HotKeys::kPauseId));
   }
-  xcb_ungrab_key(other, p, typist_->root(), HotKeys::kPauseKey.modifiers);
+  xcb_ungrab_key(other, p, typist_->root(), kCtrlAlt);
   xcb_flush(other);
-}
-
-TEST_F(OnXvfb, ScreensHaveTheirRandROutputAsDisplayIdentifier) {
-  QTemporaryDir settings;
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-  Prefs::registerDefaults();
-
-  QScreen* screen = QGuiApplication::primaryScreen();
-  const std::uint32_t id = Prefs::displayID(screen);
-  EXPECT_NE(id, 0u) << screen->name().toStdString();
-  Prefs::set(Prefs::kDisplayID, qint64(id));
-  EXPECT_EQ(screenForRecording(), screen);
-  Prefs::set(Prefs::kDisplayID, qint64(id) + 1000);
-  EXPECT_EQ(screenForRecording(), screen);
 }
 
 TEST_F(OnXvfb, AnX11DisplayWithSharedMemoryMayBeCapturedAndAWaylandSessionNeedsAChosenScreen) {

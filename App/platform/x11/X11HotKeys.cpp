@@ -1,4 +1,4 @@
-#include "HotKeys.h"
+#include "X11HotKeys.h"
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
@@ -12,7 +12,7 @@
 
 #include "Xcb.h"
 
-namespace kestrova {
+namespace kestrova::x11 {
 namespace {
 
 constexpr std::uint32_t kNumLockKeysym = 0xff7f;
@@ -33,14 +33,13 @@ using KeySymbols = std::unique_ptr<xcb_key_symbols_t, KeySymbolsDeleter>;
 
 // The first keycode that produces `keysym`, or 0.
 std::uint8_t keycodeOf(xcb_key_symbols_t* symbols, std::uint32_t keysym) {
-  std::unique_ptr<xcb_keycode_t, x11::FreeDeleter> codes(
-      xcb_key_symbols_get_keycode(symbols, keysym));
+  std::unique_ptr<xcb_keycode_t, FreeDeleter> codes(xcb_key_symbols_get_keycode(symbols, keysym));
   return codes ? codes.get()[0] : 0;
 }
 
 // The modifier bit that Num Lock sets (Mod2 on nearly every keymap).
 std::uint16_t numLockMask(xcb_connection_t* c, std::uint8_t numLockKeycode) {
-  x11::XcbReply<xcb_get_modifier_mapping_reply_t> map(
+  XcbReply<xcb_get_modifier_mapping_reply_t> map(
       xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr));
   if (!map || numLockKeycode == 0) return XCB_MOD_MASK_2;
   const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(map.get());
@@ -60,12 +59,25 @@ std::array<std::uint16_t, 4> lockVariants(std::uint16_t locks) {
 
 }  // namespace
 
-HotKeys& HotKeys::shared() {
-  static HotKeys keys;
-  return keys;
+std::optional<X11HotKeys::Key> X11HotKeys::fromQt(QKeyCombination key) {
+  const int code = key.key();
+  Key x;
+  // Keysyms of Latin letters are their lower-case ASCII codes, of digits their ASCII codes.
+  if (code >= Qt::Key_A && code <= Qt::Key_Z)
+    x.keysym = static_cast<std::uint32_t>(code - Qt::Key_A + 'a');
+  else if (code >= Qt::Key_0 && code <= Qt::Key_9)
+    x.keysym = static_cast<std::uint32_t>(code);
+  else
+    return std::nullopt;
+  const Qt::KeyboardModifiers m = key.keyboardModifiers();
+  if (m & Qt::ShiftModifier) x.modifiers |= XCB_MOD_MASK_SHIFT;
+  if (m & Qt::ControlModifier) x.modifiers |= XCB_MOD_MASK_CONTROL;
+  if (m & Qt::AltModifier) x.modifiers |= XCB_MOD_MASK_1;
+  if (m & Qt::MetaModifier) x.modifiers |= XCB_MOD_MASK_4;
+  return x;
 }
 
-HotKeys::~HotKeys() {
+X11HotKeys::~X11HotKeys() {
   if (!installed_ || !QCoreApplication::instance()) return;
   QCoreApplication::instance()->removeNativeEventFilter(this);
   if (xcb_connection_t* c = qtConnection()) {
@@ -78,15 +90,18 @@ HotKeys::~HotKeys() {
   }
 }
 
-void HotKeys::registerKey(std::uint32_t id, Key key, std::function<void()> action) {
+void X11HotKeys::registerKey(std::uint32_t id, QKeyCombination qtKey,
+                             std::function<void()> action) {
   if (!installed_ && QCoreApplication::instance()) {
     installed_ = true;  // before trying, so a failure is not retried
     QCoreApplication::instance()->installNativeEventFilter(this);
   }
   actions_[id] = std::move(action);
 
+  const std::optional<Key> x11Key = fromQt(qtKey);
   xcb_connection_t* c = qtConnection();
-  if (!c) return;
+  if (!c || !x11Key) return;
+  const Key key = *x11Key;
   const KeySymbols symbols(xcb_key_symbols_alloc(c));
   if (!symbols) return;
   Grab grab{id, keycodeOf(symbols.get(), key.keysym), key.modifiers, false};
@@ -102,19 +117,18 @@ void HotKeys::registerKey(std::uint32_t id, Key key, std::function<void()> actio
   grab.grabbed = true;
   for (const xcb_void_cookie_t& cookie : cookies) {
     // BadAccess: another program holds this combination. It stays unavailable, silently.
-    if (x11::XcbReply<xcb_generic_error_t> error{xcb_request_check(c, cookie)})
-      grab.grabbed = false;
+    if (XcbReply<xcb_generic_error_t> error{xcb_request_check(c, cookie)}) grab.grabbed = false;
   }
   grabs_.push_back(grab);
 }
 
-bool HotKeys::isGrabbed(std::uint32_t id) const {
+bool X11HotKeys::isGrabbed(std::uint32_t id) const {
   for (const Grab& g : grabs_)
     if (g.id == id) return g.grabbed;
   return false;
 }
 
-bool HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
   if (eventType != "xcb_generic_event_t") return false;
   const auto* event = static_cast<const xcb_generic_event_t*>(message);
   const std::uint8_t type = event->response_type & 0x7f;
@@ -144,4 +158,4 @@ bool HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, qint
   return false;
 }
 
-}  // namespace kestrova
+}  // namespace kestrova::x11

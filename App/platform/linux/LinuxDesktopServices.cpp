@@ -1,6 +1,7 @@
 #include "LinuxDesktopServices.h"
 
 #include <canberra.h>
+#include <xcb/xcb.h>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -12,10 +13,12 @@
 #include <QGuiApplication>
 #include <QUrl>
 
+#include <cstring>
+
 #include "Prefs.h"
 #include "ScreenCastPortal.h"
 #include "WaylandSession.h"
-#include "X11Screens.h"
+#include "Xcb.h"
 
 namespace kestrova {
 namespace {
@@ -23,6 +26,17 @@ namespace {
 const char* const kForgetful =
     "This desktop's screen sharing does not remember the chosen screen, so it would ask before "
     "every recording. Kestrova needs one that remembers, such as GNOME's or KDE Plasma's.";
+
+// Whether Qt runs on an X11 display that offers MIT-SHM, so its screen can be captured.
+bool displayOffersSharedMemory() {
+  auto* app = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  xcb_connection_t* c = app ? app->connection() : nullptr;
+  if (!c) return false;
+  static constexpr char kShm[] = "MIT-SHM";
+  x11::XcbReply<xcb_query_extension_reply_t> reply(
+      xcb_query_extension_reply(c, xcb_query_extension(c, std::strlen(kShm), kShm), nullptr));
+  return reply && reply->present;
+}
 
 }  // namespace
 
@@ -54,7 +68,7 @@ LinuxDesktopServices::~LinuxDesktopServices() = default;
 
 bool LinuxDesktopServices::preflightScreenCapture() {
   if (grant_ == CaptureGrant::portal) return !restoreTokenPreference().load().empty();
-  return x11::displayOffersSharedMemory();
+  return displayOffersSharedMemory();
 }
 
 DesktopServices::CaptureAnswer LinuxDesktopServices::requestScreenCapture() {
