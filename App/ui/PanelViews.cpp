@@ -1,5 +1,6 @@
 #include "PanelViews.h"
 
+#include <QGuiApplication>
 #include <QWindow>
 
 #include "AppController.h"
@@ -71,8 +72,11 @@ void PanelViews::removeToolbarPanel() {
 
 void PanelViews::hideMainWindow() {
   // With a compositor the window stays mapped, invisible and click-through; without one an
-  // invisible window is impossible, so it is unmapped.
-  if (x11hints::translucencyAvailable() && mainWindow_.isVisible() && mainWindow_.windowHandle()) {
+  // invisible window is impossible, so it is unmapped. Wayland has no window opacity: the window
+  // would stay in the recording.
+  const bool wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+  if (!wayland && x11hints::translucencyAvailable() && mainWindow_.isVisible() &&
+      mainWindow_.windowHandle()) {
     mainWindow_.setWindowOpacity(0);
     mainWindow_.windowHandle()->setFlag(Qt::WindowTransparentForInput, true);
     mainWindowTransparent_ = true;

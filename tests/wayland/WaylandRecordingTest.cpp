@@ -191,47 +191,26 @@ class WaylandRecording : public ::testing::Test {
   }
 };
 
-// kestrova-record on the session, as a user runs it: the portal grants the screen with the stored
-// token (no dialog), the pointer walks a path over an animated screen and rests at a few places on
-// the way. The camera settles on each in turn, as the tracker would, and the pointer (which the
-// compositor leaves out of the pixels) is drawn back in at its hot spot.
-TEST_F(WaylandRecording, RecordToolFollowsThePointerAndDrawsItWhereItIs) {
-  Pattern pattern(kFps);
-  MutterCast pointer(session()->bus());  // its own stream stays unused: it drives the pointer
-  const std::string config = session()->folder() + "/home/config/Kestrova";
-  std::filesystem::create_directories(config);
-  std::ofstream(config + "/Kestrova.conf")
-      << "[General]\nrestoreToken=" << WaylandSession::restoreToken() << "\n";
+// The pointer rests at each stop in turn, walking between them. The last stop is held longest: a
+// busy compositor may lag a second behind the pointer.
+const std::vector<Point> kStops = {{200, 150}, {900, 500}, {1150, 130}};
 
-  // The last stop is held longest: a busy compositor may lag a second behind the pointer.
-  const std::vector<Point> stops = {{200, 150}, {900, 500}, {1150, 130}};
-  pointer.moveTo(stops[0].x, stops[0].y);
-  const auto url = scratchDir() / "follow.mp4";
-  const pid_t tool = session()->spawn(
-      "record", {KESTROVA_RECORD_TOOL, "--seconds", "7", "--output", url.string(), "--size",
-                 std::to_string(kOutW) + "x" + std::to_string(kOutH), "--fps", std::to_string(kFps),
-                 "--smoothing", "0", "--dead-zone", "0", "--clicks", "off"});
-  // The writer makes the file when the recording starts.
-  const auto deadline = Clock::now() + 15s;
-  while (!std::filesystem::exists(url) && Clock::now() < deadline)
-    std::this_thread::sleep_for(10ms);
-  ASSERT_TRUE(std::filesystem::exists(url))
-      << "kestrova-record did not start (see " << session()->folder() << "/record.log)";
-  Point at = stops[0];
-  for (std::size_t i = 1; i < stops.size(); ++i) {
+void walkTheStops(MutterCast& pointer) {
+  Point at = kStops[0];
+  for (std::size_t i = 1; i < kStops.size(); ++i) {
     std::this_thread::sleep_for(1500ms);
     for (int step = 1; step <= 10; ++step) {
-      pointer.moveTo(at.x + (stops[i].x - at.x) * step / 10,
-                     at.y + (stops[i].y - at.y) * step / 10);
+      pointer.moveTo(at.x + (kStops[i].x - at.x) * step / 10,
+                     at.y + (kStops[i].y - at.y) * step / 10);
       std::this_thread::sleep_for(16ms);
     }
-    at = stops[i];
+    at = kStops[i];
   }
-  int status = -1;
-  waitpid(tool, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << "kestrova-record failed (see " << session()->folder() << "/record.log)";
+}
 
+// The camera settles on each stop in turn, as the tracker would, and the pointer (which the
+// compositor leaves out of the pixels) is drawn back in at its hot spot.
+void expectFollowedTheStops(const std::filesystem::path& url) {
   const testing::Mp4Probe probe = testing::probeMp4(url);
   ASSERT_TRUE(probe.opened) << probe.error;
   EXPECT_EQ(probe.width, kOutW);
@@ -245,13 +224,13 @@ TEST_F(WaylandRecording, RecordToolFollowsThePointerAndDrawsItWhereItIs) {
     bool drawn = false;  // the pointer drawn at that stop's hot spot
   };
   std::vector<Seen> seen;
-  std::vector<int> atStop(stops.size(), 0);
+  std::vector<int> atStop(kStops.size(), 0);
   std::size_t reached = 0;
   ASSERT_TRUE(testing::decodeFrames(url, [&](const DecodedFrame& f) {
     const Point got = decodedOrigin(f);
     Seen s;
-    for (std::size_t i = 0; i < stops.size(); ++i) {
-      const Rect want = settledViewport(stops[i]);
+    for (std::size_t i = 0; i < kStops.size(); ++i) {
+      const Rect want = settledViewport(kStops[i]);
       if (std::abs(got.x - want.minX()) > tolX || std::abs(got.y - want.minY()) > tolY) continue;
       EXPECT_GE(i, reached) << "the camera went back to stop " << i << " at " << f.pts / 6000.0;
       reached = std::max(reached, i);
@@ -260,8 +239,8 @@ TEST_F(WaylandRecording, RecordToolFollowsThePointerAndDrawsItWhereItIs) {
       // Something else than the pattern inside the pointer, right of and below its hot spot, and
       // the pattern well aside of it. Which image mutter sends depends on when the shape last
       // changed (the client's magenta square, the theme's arrow, or our own stand-in arrow).
-      const int hx = static_cast<int>(stops[i].x - want.minX());
-      const int hy = static_cast<int>(stops[i].y - want.minY());
+      const int hx = static_cast<int>(kStops[i].x - want.minX());
+      const int hy = static_cast<int>(kStops[i].y - want.minY());
       s.drawn =
           offPattern(f, want, hx + 3, hy + 8) > 60 && offPattern(f, want, hx + 40, hy + 8) < 40;
     }
@@ -269,7 +248,7 @@ TEST_F(WaylandRecording, RecordToolFollowsThePointerAndDrawsItWhereItIs) {
   }));
   // The pointer, judged on frames amid others at the same stop: on the first and last, the
   // camera may still trail a pointer that has moved on.
-  std::vector<int> settled(stops.size(), 0), drawn(stops.size(), 0);
+  std::vector<int> settled(kStops.size(), 0), drawn(kStops.size(), 0);
   for (std::size_t k = 1; k + 1 < seen.size(); ++k) {
     const int i = seen[k].stop;
     if (i < 0 || seen[k - 1].stop != i || seen[k + 1].stop != i) continue;
@@ -277,7 +256,7 @@ TEST_F(WaylandRecording, RecordToolFollowsThePointerAndDrawsItWhereItIs) {
     drawn[static_cast<std::size_t>(i)] += seen[k].drawn;
   }
   const int frames = static_cast<int>(seen.size());
-  for (std::size_t i = 0; i < stops.size(); ++i) {
+  for (std::size_t i = 0; i < kStops.size(); ++i) {
     SCOPED_TRACE(::testing::Message() << "stop " << i);
     // A busy machine may make few frames; a few at each stop pin the camera down.
     EXPECT_GE(atStop[i], 3) << "the camera did not settle there";
@@ -285,6 +264,99 @@ TEST_F(WaylandRecording, RecordToolFollowsThePointerAndDrawsItWhereItIs) {
   }
   // Most frames: the ways between the stops are short.
   EXPECT_GE(atStop[0] + atStop[1] + atStop[2], frames * 2 / 5);
+}
+
+// The preferences the programs read, in the session's private configuration folder.
+void writePreferences(const std::string& extra = {}) {
+  const std::string config = session()->folder() + "/home/config/Kestrova";
+  std::filesystem::create_directories(config);
+  std::ofstream(config + "/Kestrova.conf")
+      << "[General]\nrestoreToken=" << WaylandSession::restoreToken() << "\n"
+      << extra;
+}
+
+// kestrova-record on the session, as a user runs it: the portal grants the screen with the stored
+// token (no dialog), the pointer walks a path over an animated screen and rests at a few places on
+// the way.
+TEST_F(WaylandRecording, RecordToolFollowsThePointerAndDrawsItWhereItIs) {
+  Pattern pattern(kFps);
+  MutterCast pointer(session()->bus());  // its own stream stays unused: it drives the pointer
+  writePreferences();
+  pointer.moveTo(kStops[0].x, kStops[0].y);
+  const auto url = scratchDir() / "follow.mp4";
+  const pid_t tool = session()->spawn(
+      "record", {KESTROVA_RECORD_TOOL, "--seconds", "7", "--output", url.string(), "--size",
+                 std::to_string(kOutW) + "x" + std::to_string(kOutH), "--fps", std::to_string(kFps),
+                 "--smoothing", "0", "--dead-zone", "0", "--clicks", "off"});
+  // The writer makes the file when the recording starts.
+  const auto deadline = Clock::now() + 15s;
+  while (!std::filesystem::exists(url) && Clock::now() < deadline)
+    std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(std::filesystem::exists(url))
+      << "kestrova-record did not start (see " << session()->folder() << "/record.log)";
+  walkTheStops(pointer);
+  int status = -1;
+  waitpid(tool, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "kestrova-record failed (see " << session()->folder() << "/record.log)";
+  expectFollowedTheStops(url);
+}
+
+// `kestrova VERB` against the program already running in the session: its exit code and the line
+// it printed.
+struct Answer {
+  int exitCode = -1;
+  std::string line;
+};
+Answer askTheProgram(const std::string& verb) {
+  const std::string log = session()->folder() + "/verb.log";
+  std::filesystem::remove(log);
+  int status = -1;
+  waitpid(session()->spawn("verb", {KESTROVA_APP, verb}), &status, 0);
+  Answer answer;
+  if (WIFEXITED(status)) answer.exitCode = WEXITSTATUS(status);
+  std::ifstream in(log);
+  std::getline(in, answer.line);
+  return answer;
+}
+
+// The program itself, as a user drives it from a shortcut: `kestrova --toggle` starts it and the
+// countdown, the second one, through the running copy, stops; the file lands in the chosen folder
+// and follows the pointer as kestrova-record's does, with none of the program's windows over it.
+TEST_F(WaylandRecording, TheProgramRecordsWithTogglesAndFollowsThePointer) {
+  Pattern pattern(kFps);
+  MutterCast pointer(session()->bus());
+  const auto folder = scratchDir() / "recordings";
+  std::filesystem::create_directories(folder);
+  writePreferences("outputPath=" + folder.string() + "\npreset=custom\ncustomW=" +
+                   std::to_string(kOutW) + "\ncustomH=" + std::to_string(kOutH) +
+                   "\nfps=" + std::to_string(kFps) + "\nsmoothing=0\ndeadZone=0\nclicks=false\n");
+  pointer.moveTo(kStops[0].x, kStops[0].y);
+  const struct Running {
+    pid_t pid;
+    ~Running() { session()->end(pid); }
+  } app{session()->spawn("kestrova", {KESTROVA_APP, "--toggle"})};
+  const auto recordings = [&] {
+    std::vector<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      if (entry.path().extension() == ".mp4") found.push_back(entry.path());
+    return found;
+  };
+  // After the countdown, the writer makes the file when the recording starts.
+  auto deadline = Clock::now() + 20s;
+  while (recordings().empty() && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(recordings().size(), 1u)
+      << "the program did not record (see " << session()->folder() << "/kestrova.log)";
+  walkTheStops(pointer);
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(askTheProgram("--toggle").exitCode, 0) << "the running copy did not take the stop";
+  deadline = Clock::now() + 15s;
+  std::string state;
+  while ((state = askTheProgram("--status").line) != "idle 00:00" && Clock::now() < deadline)
+    std::this_thread::sleep_for(100ms);
+  ASSERT_EQ(state, "idle 00:00") << "the recording did not finish";
+  ASSERT_EQ(recordings().size(), 1u);
+  expectFollowedTheStops(recordings().front());
 }
 
 // A still screen, and the pointer jumps across it: PipeWire sends nothing while the screen stands
