@@ -223,21 +223,35 @@ TEST_F(X11CaptureSourceTest, AtMostSixFramesAreInFlight) {
   EXPECT_TRUE(collector_.waitForReceived(7)) << "delivery resumes once slots are free";
 }
 
-TEST_F(X11CaptureSourceTest, ThePointerIsDrawnAtItsHotSpot) {
-  scene_->setRedCursor(8, 2, 3);
-  scene_->movePointer(300, 200);
-  start();
-  ASSERT_TRUE(collector_.waitForReceived(1));
-  auto sample = collector_.latest();
-  const auto view = sample->imageBuffer()->pixels(280, 180, 40, 40);
+// The image is fetched again only when the pointer changes its shape, so a change during the
+// capture must still show, with its own hot spot.
+TEST_F(X11CaptureSourceTest, ThePointerIsDrawnAtItsHotSpotAndChangesShapeWhileCapturing) {
+  struct Shape {
+    int size, hotX, hotY, x, y;
+  };
+  const Shape shapes[] = {{8, 2, 3, 300, 200}, {5, 0, 4, 310, 190}, {12, 6, 6, 295, 205}};
+  for (std::size_t i = 0; i < std::size(shapes); ++i) {
+    const Shape& s = shapes[i];
+    SCOPED_TRACE(i);
+    const int before = collector_.received();
+    scene_->setRedCursor(s.size, s.hotX, s.hotY);
+    scene_->movePointer(s.x, s.y);
+    if (i == 0) start();
+    ASSERT_TRUE(collector_.waitForReceived(before + 1));
+    std::this_thread::sleep_for(50ms);  // the frame after both changes
+    auto sample = collector_.latest();
+    const auto view = sample->imageBuffer()->pixels(280, 180, 40, 40);
+    ASSERT_TRUE(view);
+    EXPECT_EQ(firstMismatch(*view, 280, 180, 40, 40,
+                            [&](int x, int y) {
+                              const int left = s.x - s.hotX, top = s.y - s.hotY;
+                              const bool cursor =
+                                  x >= left && x < left + s.size && y >= top && y < top + s.size;
+                              return cursor ? 0xff0000u : patternAt(x, y);
+                            }),
+              "");
+  }
   scene_->hideCursor();
-  ASSERT_TRUE(view);
-  EXPECT_EQ(firstMismatch(*view, 280, 180, 40, 40,
-                          [](int x, int y) {
-                            const bool cursor = x >= 298 && x < 306 && y >= 197 && y < 205;
-                            return cursor ? 0xff0000u : patternAt(x, y);
-                          }),
-            "");
 }
 
 TEST_F(X11CaptureSourceTest, OurOwnWindowsAreRepairedAwayAndOthersStay) {
