@@ -300,6 +300,48 @@ TEST_F(X11CaptureSourceTest, OurOwnWindowsAreRepairedAwayAndOthersStay) {
   other.sync();
 }
 
+// The windows' stacking is learnt at start and then kept from structure events: our window made,
+// moved and raised during the capture, and another one lowered, must still be repaired right.
+TEST_F(X11CaptureSourceTest, WindowsMadeMovedAndRestackedWhileCapturingAreFollowed) {
+  const auto pid = static_cast<std::uint32_t>(getpid());
+  X11Scene other(server_->display());
+  X11Scene ours(server_->display());
+  start();
+  ASSERT_TRUE(collector_.waitForReceived(1));
+  collector_.releaseAll();
+
+  const auto solid = [](std::uint32_t rgb) { return [rgb](int, int) { return rgb; }; };
+  const xcb_window_t below = other.window({0, 0, 400, 300}, 4242, otherPatternAt);
+  const xcb_window_t lowered = other.window({300, 150, 150, 100}, 4242, solid(0x00ff00));
+  const xcb_window_t own = ours.window({500, 400, 200, 150}, pid, solid(0xff00ff));
+  const std::uint32_t moveAndRaise[] = {250, 120, XCB_STACK_MODE_ABOVE};
+  xcb_configure_window(ours.c(), own,
+                       XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_STACK_MODE,
+                       moveAndRaise);
+  ours.sync();
+  const std::uint32_t lower[] = {XCB_STACK_MODE_BELOW};
+  xcb_configure_window(other.c(), lowered, XCB_CONFIG_WINDOW_STACK_MODE, lower);
+  other.sync();
+
+  const int before = collector_.received();
+  scene_->movePointer(10, 700);  // a frame after all of it
+  ASSERT_TRUE(collector_.waitForReceived(before + 1));
+  auto sample = collector_.latest();
+  const auto view = sample->imageBuffer()->pixels(0, 0, 1024, 768);
+  ASSERT_TRUE(view);
+  EXPECT_EQ(firstMismatch(*view, 0, 0, 1024, 768,
+                          [](int x, int y) -> std::uint32_t {
+                            if (x < 400 && y < 300) return otherPatternAt(x, y);
+                            if (x >= 300 && x < 450 && y >= 150 && y < 250) return 0x00ff00;
+                            return patternAt(x, y);
+                          }),
+            "");
+  for (xcb_window_t w : {below, lowered}) xcb_destroy_window(other.c(), w);
+  xcb_destroy_window(ours.c(), own);
+  other.sync();
+  ours.sync();
+}
+
 // The lazy grab as the pipeline makes it: the viewport around the real pointer, cut out of the
 // display on the sample queue and converted, lands in the encoder's frame.
 TEST_F(X11CaptureSourceTest, TheViewportAroundThePointerReachesTheEncoder) {
