@@ -92,13 +92,6 @@ OwnWindowStage::OwnWindowStage(xcb_connection_t* conn, xcb_window_t root, std::u
   updateRedirection();
 }
 
-OwnWindowStage::~OwnWindowStage() {
-  if (redirected_) {
-    xcb_composite_unredirect_subwindows(conn_, root_, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
-    xcb_flush(conn_);
-  }
-}
-
 std::vector<OwnWindowStage::TopLevel>::iterator OwnWindowStage::find(xcb_window_t w) {
   return std::find_if(stack_.begin(), stack_.end(), [w](const TopLevel& t) { return t.id == w; });
 }

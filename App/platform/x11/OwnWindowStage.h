@@ -32,8 +32,8 @@ class OwnWindowStage final : public FrameStage {
  public:
   // Without Composite our windows are painted over with the root background instead, never left
   // in the frame.
+  // The server ends the redirection with the connection.
   OwnWindowStage(xcb_connection_t* conn, xcb_window_t root, std::uint32_t pid);
-  ~OwnWindowStage() override;
 
   void handle(const xcb_generic_event_t& event) override;
   void apply(RegionFrame& frame) override;
