@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "FramePipeline.h"
+#include "NullWriterInput.h"
 #include "RingImage.h"
 #include "engine/fakes/FakeCapture.h"
-#include "NullWriterInput.h"
 #include "engine/fakes/FakeWriterInput.h"
 
 namespace kestrova {
@@ -43,8 +43,7 @@ void BM_FrameWithClickRings(benchmark::State& state) {
   }
   double pts = 1;
   const auto frame = [&] {
-    testing::FakeSample sample(pts += 1.0 / 60, &image);
-    pipeline.handle(sample);
+    pipeline.handle(std::make_shared<testing::FakeSample>(pts += 1.0 / 60, &image));
   };
   frame();  // makes the ring
   for (auto _ : state) frame();

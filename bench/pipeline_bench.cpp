@@ -13,8 +13,8 @@ extern "C" {
 #include <vector>
 
 #include "FramePipeline.h"
-#include "engine/fakes/FakeCapture.h"
 #include "NullWriterInput.h"
+#include "engine/fakes/FakeCapture.h"
 #include "engine/fakes/FakeWriterInput.h"
 
 namespace kestrova {
@@ -76,8 +76,7 @@ void BM_Pipeline(benchmark::State& state) {
     pointer.location = {dw / 2.0 + dw * 0.4 * std::cos(angle),
                         dh / 2.0 + dh * 0.4 * std::sin(angle)};
     pts += 1.0 / 60;
-    FakeSample sample(pts, &image);
-    pipeline.handle(sample);
+    pipeline.handle(std::make_shared<FakeSample>(pts, &image));
   }
   if (pipeline.timeline().framesWritten != static_cast<std::int64_t>(state.iterations())) {
     state.SkipWithError("frames were dropped");

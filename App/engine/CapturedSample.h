@@ -44,6 +44,11 @@ class CapturedSample {
   virtual std::optional<AttachmentValue> statusAttachment() const = 0;
   virtual CapturedImage* imageBuffer() = 0;            // nullptr: no image
   virtual double presentationTimeSeconds() const = 0;  // capture time on the host clock
+  // True only when the source knows that nothing it captures (the display's image, the pointer
+  // drawn into it) changed since the sample delivered before this one, as with a sample delivered
+  // only because the consumer asked for it. The consumer may then show pixels it fetched from an
+  // earlier sample instead of fetching them again. False when in doubt.
+  virtual bool imageUnchanged() const { return false; }
 };
 
 }  // namespace kestrova

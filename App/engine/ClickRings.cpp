@@ -203,6 +203,12 @@ void ClickRings::draw(PlanarImage& frame, double now, const Rect& viewport, doub
   }
 }
 
+bool ClickRings::showsRingAt(double now) const {
+  if (cache_ == RingCache::failed) return false;
+  return std::any_of(clicks_.begin(), clicks_.end(),
+                     [now](const Click& c) { return now - c.t < kRingFadeSeconds; });
+}
+
 RingSprite* ClickRings::ring() {
   if (cache_ == RingCache::notMade) {
     try {

@@ -101,6 +101,10 @@ class ClickRings {
   // output scale, `scale` the display's pixels per point.
   void draw(PlanarImage& frame, double now, const Rect& viewport, double s, double scale);
 
+  // Whether a ring shows at host time `now` (seconds), so that the frame after one drawn then
+  // differs from it (the ring grown, or gone). False once the ring image could not be made.
+  bool showsRingAt(double now) const;
+
   const std::vector<Click>& clicks() const { return clicks_; }
   RingCache ringCache() const { return cache_; }
 

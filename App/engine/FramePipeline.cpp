@@ -11,6 +11,10 @@ namespace {
 
 constexpr double kMaxTrackerStepSeconds = 0.1;
 
+double frameInterval(const RecorderConfig& config) {
+  return 1.0 / static_cast<double>(config.fps);
+}
+
 bool isComplete(const std::optional<AttachmentValue>& status) {
   if (!status) return false;
   const auto* value = std::get_if<std::int64_t>(&*status);
@@ -37,120 +41,178 @@ void FramePipeline::installTracker(const ViewportTracker& tracker) {
 
 void FramePipeline::appendClick(double t, Point p) {
   KESTROVA_DCHECK_SEQUENCE(sequence_);
-  if (config_.clickIndicator) clicks_.append({t, p});
+  if (!config_.clickIndicator) return;
+  clicks_.append({t, p});
+  // A still screen would never show the ring.
+  if (!timeline_.paused && clicks_.ringCache() != ClickRings::RingCache::failed) askForFrame();
 }
 
 void FramePipeline::setPaused(bool paused) {
   KESTROVA_DCHECK_SEQUENCE(sequence_);
+  Timeline& tl = timeline_;
   if (paused) {
-    timeline_.paused = true;
-  } else if (timeline_.paused) {
-    timeline_.paused = false;
-    timeline_.needsOffset = true;
+    if (!tl.paused) tl.pausedAt = clock_.now();
+    tl.paused = true;
+  } else if (tl.paused) {
+    tl.paused = false;
+    tl.needsOffset = true;
+    tl.pendingGap += std::max(clock_.now() - tl.pausedAt, 0.0);
+    // A glide or a ring the pause interrupted.
+    if (isAnimating(clicks_.empty() ? 0 : clock_.now())) askForFrame();
   }
 }
 
-void FramePipeline::handle(CapturedSample& sample) {
+void FramePipeline::handle(std::shared_ptr<CapturedSample> sample) {
   KESTROVA_DCHECK_SEQUENCE(sequence_);
-  Timeline& tl = timeline_;
-
-  if (sample.outputType() != SampleOutputType::screen) return;
-  if (!sample.isValid()) return;
-  if (!isComplete(sample.statusAttachment())) return;
-  CapturedImage* image = sample.imageBuffer();
+  if (!sample) return;
+  if (sample->outputType() != SampleOutputType::screen) return;
+  if (!sample->isValid()) return;
+  if (!isComplete(sample->statusAttachment())) return;
+  CapturedImage* image = sample->imageBuffer();
   if (!image) return;
 
-  const double pts = sample.presentationTimeSeconds();
-  if (tl.paused) return;  // lastPTS keeps the last frame before the pause
+  if (!sample->imageUnchanged()) shownIsCurrent_ = false;
+  if (timeline_.paused) return;  // lastPTS keeps the last frame before the pause
 
-  // From here every exit records this frame's capture time as the last one handled.
-  struct RecordLastPTS {
-    Timeline& tl;
-    double pts;
-    ~RecordLastPTS() { tl.lastPTS = pts; }
-  } recordLastPTS{tl, pts};
+  const double pts = sample->presentationTimeSeconds();
+  const double now = clicks_.empty() ? 0 : clock_.now();  // the common frame reads no clock
+  const bool appended = place(std::move(sample), *image, pts, now);
+  timeline_.lastPTS = pts;
+  // A dropped frame leaves the video behind the screen until the next one comes.
+  if (!appended || isAnimating(now)) askForFrame();
+}
 
+bool FramePipeline::place(std::shared_ptr<CapturedSample> sample, CapturedImage& image, double pts,
+                          double now) {
+  Timeline& tl = timeline_;
   if (!tl.startPTS) {
     tl.startPTS = pts;
     tl.lastPTS = pts;
   }
 
   if (tl.needsOffset) {
-    // The first frame after a resume lands one frame interval after the last one before the pause.
-    const double gap = (pts - tl.lastPTS) - 1.0 / static_cast<double>(config_.fps);
+    // The paused time goes, but never so much that this frame would land less than one frame
+    // interval after the one before the pause.
+    const double gap = std::min(tl.pendingGap, (pts - tl.lastPTS) - frameInterval(config_));
     if (gap >= 0) tl.offset += gap;
+    tl.pendingGap = 0;
     tl.needsOffset = false;
   }
 
   const double t = (pts - *tl.startPTS) - tl.offset;
-  if (!(t > tl.lastTime)) return;
+  if (!(t > tl.lastTime)) return false;
 
-  if (!tracker_ || !input_) return;
-  if (!input_->isReadyForMoreMediaData()) return;
+  if (!tracker_ || !input_) return false;
+  if (!input_->isReadyForMoreMediaData()) return false;
   OutputBufferPool* pool = input_->pixelBufferPool();
-  if (!pool) return;
+  if (!pool) return false;
 
   const double dt = std::min(std::max(pts - tl.lastPTS, 0.0), kMaxTrackerStepSeconds);
-  const Point cursor =
-      desktopToCapture(pointer_.mouseLocation(), config_.screenFrame, config_.scale);
-  const Rect viewport = tracker_->update(cursor, dt);
+  cursor_ = desktopToCapture(pointer_.mouseLocation(), config_.screenFrame, config_.scale);
+  const Rect viewport = tracker_->update(cursor_, dt);
 
   PooledBuffer buffer = acquireFrom(*pool);
-  if (!buffer) return;
+  if (!buffer) return false;
 
-  if (!render(*image, viewport, buffer->image)) return;
-  if (config_.clickIndicator) {
-    drawClickRings(buffer->image, viewport, static_cast<double>(config_.width) / viewport.width());
-  }
-
-  const auto units = static_cast<std::int64_t>(std::llround(t * kOutputTimeScale));
-  if (input_->append(std::move(buffer), units)) {
-    tl.lastTime = t;
-    ++tl.framesWritten;
-  }
+  if (!render(std::move(sample), image, viewport, buffer->image)) return false;
+  if (config_.clickIndicator && !clicks_.empty()) drawClickRings(buffer->image, viewport, now);
+  return appendAt(std::move(buffer), t);
 }
 
-bool FramePipeline::render(CapturedImage& image, const Rect& viewport, PlanarImage& out) {
+void FramePipeline::finishAt(double stopTime) {
+  KESTROVA_DCHECK_SEQUENCE(sequence_);
+  const Timeline& tl = timeline_;
+  if (tl.startPTS && shown_.sample && input_ && input_->isReadyForMoreMediaData()) {
+    const double end = tl.paused ? tl.pausedAt : stopTime;
+    // One frame interval before the end, so that this frame's own length reaches it.
+    const double t = (end - *tl.startPTS) - tl.offset - tl.pendingGap - frameInterval(config_);
+    OutputBufferPool* pool = input_->pixelBufferPool();
+    if (t > tl.lastTime && pool) {
+      PooledBuffer buffer = acquireFrom(*pool);
+      if (buffer && convert(shown_.pixels, shown_.region, buffer->image)) {
+        if (config_.clickIndicator && !clicks_.empty()) {
+          drawClickRings(buffer->image, shown_.viewport, end);
+        }
+        appendAt(std::move(buffer), t);
+      }
+    }
+  }
+  shown_ = {};
+  shownIsCurrent_ = false;
+}
+
+bool FramePipeline::appendAt(PooledBuffer buffer, double t) {
+  const auto units = static_cast<std::int64_t>(std::llround(t * kOutputTimeScale));
+  if (!input_->append(std::move(buffer), units)) return false;
+  timeline_.lastTime = t;
+  ++timeline_.framesWritten;
+  return true;
+}
+
+bool FramePipeline::isAnimating(double now) const {
+  if (timeline_.paused) return false;
+  if (tracker_ && tracker_->started && !tracker_->isAtRest(cursor_)) return true;
+  return !clicks_.empty() && clicks_.showsRingAt(now);
+}
+
+void FramePipeline::askForFrame() {
+  if (requestFrame_) requestFrame_();
+}
+
+std::optional<FramePipeline::Region> FramePipeline::regionFor(const Rect& viewport, int imageW,
+                                                              int imageH) const {
   const int vx = static_cast<int>(viewport.minX());
   const int vy = static_cast<int>(viewport.minY());
   const int vw = static_cast<int>(viewport.width());
   const int vh = static_cast<int>(viewport.height());
-  if (vx < 0 || vy < 0 || vw <= 0 || vh <= 0 || vx + vw > image.width() ||
-      vy + vh > image.height()) {
-    return false;
+  if (vx < 0 || vy < 0 || vw <= 0 || vh <= 0 || vx + vw > imageW || vy + vh > imageH) {
+    return std::nullopt;
   }
-
-  if (vw == out.width && vh == out.height) {
-    const auto src = image.pixels(vx, vy, vw, vh);
-    if (!src) return false;
-    return libyuv::ARGBToI420(src->data, src->stride, out.y, out.strideY, out.u, out.strideU, out.v,
-                              out.strideV, vw, vh) == 0;
-  }
+  if (vw == config_.width && vh == config_.height) return Region{vx, vy, vw, vh};
 
   // Scaled uniformly by s = output width / viewport width with the viewport's bottom edge on the
   // output's bottom edge, so what overshoots the output's height is cut off at the top. When the
   // even-floored viewport falls a row short, it is stretched by that row rather than leaving a gap.
-  const double s = static_cast<double>(out.width) / vw;
-  const int rows = std::clamp(static_cast<int>(std::lround(out.height / s)), 1, vh);
-  const int top = vy + (vh - rows);
+  const double s = static_cast<double>(config_.width) / vw;
+  const int rows = std::clamp(static_cast<int>(std::lround(config_.height / s)), 1, vh);
+  return Region{vx, vy + (vh - rows), vw, rows};
+}
 
-  const auto src = image.pixels(vx, top, vw, rows);
-  if (!src) return false;
+bool FramePipeline::render(std::shared_ptr<CapturedSample> sample, CapturedImage& image,
+                           const Rect& viewport, PlanarImage& out) {
+  // A frame made only for the camera or a ring: when the screen stayed still, the pixels shown
+  // last serve again if the camera has not moved; otherwise only the new viewport is fetched.
+  if (!(shownIsCurrent_ && shown_.sample && shown_.viewport == viewport)) {
+    const auto region = regionFor(viewport, image.width(), image.height());
+    if (!region) return false;
+    const auto pixels = image.pixels(region->x, region->y, region->w, region->h);
+    if (!pixels) return false;
+    shown_ = {std::move(sample), *pixels, viewport, *region};
+    shownIsCurrent_ = true;
+  }
+  return convert(shown_.pixels, shown_.region, out);
+}
+
+bool FramePipeline::convert(const BgraView& src, const Region& region, PlanarImage& out) {
+  if (region.w == out.width && region.h == out.height) {
+    return libyuv::ARGBToI420(src.data, src.stride, out.y, out.strideY, out.u, out.strideU, out.v,
+                              out.strideV, region.w, region.h) == 0;
+  }
   // This libyuv scales BGRA with SIMD but single planes without it, so scaling before converting
   // beats converting first, in spite of the extra pass (see bench/pipeline_bench.cpp).
   const int scratchStride = out.width * 4;
   if (scratch_.size() < static_cast<std::size_t>(scratchStride) * out.height) return false;
-  if (libyuv::ARGBScale(src->data, src->stride, vw, rows, scratch_.data(), scratchStride, out.width,
-                        out.height, libyuv::kFilterBilinear) != 0) {
+  if (libyuv::ARGBScale(src.data, src.stride, region.w, region.h, scratch_.data(), scratchStride,
+                        out.width, out.height, libyuv::kFilterBilinear) != 0) {
     return false;
   }
   return libyuv::ARGBToI420(scratch_.data(), scratchStride, out.y, out.strideY, out.u, out.strideU,
                             out.v, out.strideV, out.width, out.height) == 0;
 }
 
-void FramePipeline::drawClickRings(PlanarImage& out, const Rect& viewport, double s) {
-  if (clicks_.empty()) return;  // the common frame reads no clock
-  clicks_.draw(out, clock_.now(), viewport, s, config_.scale);
+void FramePipeline::drawClickRings(PlanarImage& out, const Rect& viewport, double now) {
+  const double s = static_cast<double>(config_.width) / viewport.width();
+  clicks_.draw(out, now, viewport, s, config_.scale);
 }
 
 }  // namespace kestrova

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -23,12 +25,21 @@ struct Timeline {
   double offset = 0;       // capture time cut out of the output so far (pauses), seconds
   bool paused = false;
   bool needsOffset = false;        // the next frame closes the gap a pause left
+  double pausedAt = 0;             // host time the current or last pause began, seconds
+  double pendingGap = 0;           // paused time the next frame cuts out, seconds
   std::int64_t framesWritten = 0;  // frames the encoder accepted
 };
 
 // The per-frame work of a recorder: place each complete frame on the output timeline (pauses cut
 // out), move the viewport after the pointer, cut it out of the captured display, scale it to the
 // output size, draw the click rings and hand the result to the encoder.
+//
+// The video shows the screen, the pointer and time: besides the frames the capture delivers on a
+// change, the pipeline asks the capture for more while the picture would still change without one
+// (the camera easing towards the pointer, a click ring growing) or after a frame it had to drop;
+// with a still screen, a still pointer and the camera at rest it asks for nothing. Paused time is
+// cut out, and the video runs on to the moment of the pause or the stop, however long ago the last
+// change was.
 //
 // Lives on the recorder's sample queue: every method must be called there (checked in debug
 // builds). Never reports a failure: a frame that cannot be used is dropped and the next one tries
@@ -43,16 +54,27 @@ class FramePipeline {
   void installTracker(const ViewportTracker& tracker);
   // The encoder's input, not owned; nullptr until the writer is set up and after it is gone.
   void setWriterInput(WriterInput* input) { input_ = input; }
+  // What asks the capture for one more sample (CaptureSource::requestFrame); called on the queue.
+  // Empty: nobody to ask.
+  void setFrameRequester(std::function<void()> requestFrame) {
+    requestFrame_ = std::move(requestFrame);
+  }
 
-  // Pausing drops frames; resuming makes the next frame close the gap the pause left.
+  // Pausing drops frames; resuming makes the next frame close the gap the pause left. The time
+  // between the two, read from the clock, is what is cut.
   void setPaused(bool paused);
 
-  // One captured sample, in delivery order.
-  void handle(CapturedSample& sample);
+  // One captured sample, in delivery order. The last sample rendered is kept until another one
+  // is, so that its image can be shown again.
+  void handle(std::shared_ptr<CapturedSample> sample);
 
   // A mouse press seen by the click monitor at host time `t`, at `p` in capture pixels. Ignored
   // with the click indicator off.
   void appendClick(double t, Point p);
+
+  // At stop, before the writer input goes: shows the last image once more, so that the video
+  // lasts until host time `stopTime` (or the pause under way), and lets go of its sample.
+  void finishAt(double stopTime);
 
   const Timeline& timeline() const { return timeline_; }
   const std::optional<ViewportTracker>& tracker() const { return tracker_; }
@@ -60,10 +82,37 @@ class FramePipeline {
   ClickRings::RingCache ringCache() const { return clicks_.ringCache(); }
 
  private:
-  // Cuts `viewport` (capture pixels) out of `image` and renders it at the output size into `out`.
-  bool render(CapturedImage& image, const Rect& viewport, PlanarImage& out);
-  // Composites the live click rings over the output frame; `s` is the output scale.
-  void drawClickRings(PlanarImage& out, const Rect& viewport, double s);
+  // The pixels of the captured image that one viewport needs, in pixels from the top-left.
+  struct Region {
+    int x = 0, y = 0, w = 0, h = 0;
+  };
+  // The last image rendered: the sample that holds its pixels, and where they came from.
+  struct Shown {
+    std::shared_ptr<CapturedSample> sample;
+    BgraView pixels;
+    Rect viewport;
+    Region region;
+  };
+
+  // Steps from the timeline to the append, with click rings as at host time `now`; whether the
+  // frame was appended.
+  bool place(std::shared_ptr<CapturedSample> sample, CapturedImage& image, double pts, double now);
+  // Where `viewport` lies in an image of `imageW` × `imageH`; nothing when it does not fit.
+  std::optional<Region> regionFor(const Rect& viewport, int imageW, int imageH) const;
+  // Renders `viewport` at the output size into `out`: from the pixels shown last when the screen
+  // has not changed since, otherwise fetched from `image`, whose sample is then kept.
+  bool render(std::shared_ptr<CapturedSample> sample, CapturedImage& image, const Rect& viewport,
+              PlanarImage& out);
+  // Scales and converts the region's pixels into `out`.
+  bool convert(const BgraView& pixels, const Region& region, PlanarImage& out);
+  // Composites the click rings as they are at host time `now` over the output frame.
+  void drawClickRings(PlanarImage& out, const Rect& viewport, double now);
+  // Appends `buffer` at output time `t`, seconds.
+  bool appendAt(PooledBuffer buffer, double t);
+  // Whether the picture would change with time alone: the camera easing, a ring showing at host
+  // time `now` (read only when there are clicks).
+  bool isAnimating(double now) const;
+  void askForFrame();
 
   const RecorderConfig config_;
   PointerSource& pointer_;
@@ -72,8 +121,14 @@ class FramePipeline {
 
   std::optional<ViewportTracker> tracker_;
   WriterInput* input_ = nullptr;
+  std::function<void()> requestFrame_;
   Timeline timeline_;
   ClickRings clicks_;
+  Point cursor_;  // the pointer at the last tracker step, capture pixels
+
+  Shown shown_;
+  // No sample since the shown one has reported a change of the screen.
+  bool shownIsCurrent_ = false;
 
   // A BGRA picture of the output size, for scaling when the viewport is not the output size.
   std::vector<std::uint8_t> scratch_;

@@ -64,11 +64,17 @@ void Recorder::start() {
   }
 
   stream_ = platform_.makeCaptureSource();
+  // The stream outlives every task that may ask it: stop() lets go of it only after the
+  // finishing task has taken the requester away again.
+  queue_.post([this, stream = stream_.get()] {
+    pipeline_->setFrameRequester([stream] { stream->requestFrame(); });
+  });
   CaptureConfig capture{display, static_cast<int>(cfg_.fps), kCaptureQueueDepth};
   stream_->start(
       capture,
       [this](std::shared_ptr<CapturedSample> sample) {
-        queue_.post([this, sample = std::move(sample)] { pipeline_->handle(*sample); });
+        queue_.post(
+            [this, sample = std::move(sample)]() mutable { pipeline_->handle(std::move(sample)); });
       },
       [this](const PlatformError& error) {
         if (onFailure_) onFailure_(std::make_exception_ptr(error));
@@ -82,22 +88,31 @@ void Recorder::setPaused(bool paused) {
 }
 
 std::filesystem::path Recorder::stop() {
+  // The video lasts until now, not until the last change on the screen.
+  const double stopTime = platform_.clock->now();
   clickMonitor_.reset();
-  if (stream_) {
-    stream_->stop();
-    stream_.reset();
+  if (stream_) stream_->stop();
+  if (!writer_) {
+    stream_.reset();  // nothing was wired to it yet
+    throw RecorderError::noFrames();
   }
-  if (!writer_) throw RecorderError::noFrames();
 
   // After every frame already queued.
   auto finished = std::make_shared<std::promise<FinishResult>>();
   auto result = finished->get_future();
-  queue_.post([this, finished] {
-    const std::int64_t frames = pipeline_ ? pipeline_->timeline().framesWritten : 0;
-    if (pipeline_) pipeline_->setWriterInput(nullptr);
+  queue_.post([this, finished, stopTime] {
+    std::int64_t frames = 0;
+    if (pipeline_) {
+      pipeline_->setFrameRequester({});
+      pipeline_->finishAt(stopTime);
+      frames = pipeline_->timeline().framesWritten;
+      pipeline_->setWriterInput(nullptr);
+    }
     writer_->finish(frames, [finished](FinishResult r) { finished->set_value(std::move(r)); });
   });
-  return result.get().value();
+  FinishResult finishedWith = result.get();
+  stream_.reset();
+  return finishedWith.value();
 }
 
 Timeline Recorder::timeline() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace kestrova {
 namespace {
@@ -66,6 +67,14 @@ Rect ViewportTracker::update(Point cursor, double dt) {
   cy = nextCentre(ay, ty, alpha);
 
   return Rect{{originFor(cx, ax), originFor(cy, ay)}, size};
+}
+
+bool ViewportTracker::isAtRest(Point cursor) const {
+  if (!started) return false;
+  // An endless step lands where the easing converges: the dead zone, margin and clamp included.
+  ViewportTracker settled = *this;
+  settled.update(cursor, std::numeric_limits<double>::infinity());
+  return std::abs(settled.cx - cx) < 0.5 && std::abs(settled.cy - cy) < 0.5;
 }
 
 }  // namespace kestrova

@@ -22,6 +22,10 @@ struct ViewportTracker {
   // Moves the viewport towards `cursor` over `dt` seconds and returns the crop rectangle (top-left
   // origin, whole-numbered for whole-numbered bounds and size). A dt of zero or less eases nothing.
   Rect update(Point cursor, double dt);
+
+  // Whether the camera has settled for a pointer resting at `cursor`: easing on for any time would
+  // move the centre by less than half a pixel. Never before the first update.
+  bool isAtRest(Point cursor) const;
 };
 
 }  // namespace kestrova

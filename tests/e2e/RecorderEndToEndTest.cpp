@@ -338,6 +338,144 @@ TEST_F(RecorderEndToEnd, FollowsThePointerCutsPausesShowsClicksAndHidesOwnWindow
   EXPECT_NEAR(mean(farAfter), mean(farBefore), 4);
 }
 
+// The pattern of frame 0 over the whole display, painted once: a screen where nothing changes.
+class StillPattern {
+ public:
+  explicit StillPattern(const std::string& display) : scene_(display) {
+    scene_.hideCursor();
+    scene_.window({0, 0, kScreenW, kScreenH}, 0, [](int x, int y) { return codedAt(x, y, 0); });
+  }
+
+ private:
+  X11Scene scene_;
+};
+
+struct Frame {
+  double t;  // output time, seconds
+  Point origin;
+  double ringLuma;  // at the click's place in the frame
+};
+
+// Every frame of the file in presentation order: where it was cut from, and how bright it is at
+// `clickInFrame`.
+std::vector<Frame> readFrames(const std::filesystem::path& url, Point clickInFrame) {
+  std::vector<Frame> frames;
+  EXPECT_TRUE(testing::decodeFrames(url, [&](const DecodedFrame& f) {
+    frames.push_back({f.pts / 6000.0, decodedOrigin(f), meanLuma(f, clickInFrame, 3)});
+  }));
+  return frames;
+}
+
+// A still screen: the camera glides to the pointer at the frame rate and then rests, a click
+// without a move shows its ring, nothing else makes frames, and the file lasts until the stop.
+TEST_F(RecorderEndToEnd, OnAStillScreenTheGlideAndTheRingShowAndTheFileRunsUntilStop) {
+  StillPattern still(server().display());
+  X11Scene input(server().display());
+  const auto url = scratchDir() / "still.mp4";
+  RecorderPlatform platform = linux_desktop::makeRecorderPlatform(server().display());
+  RecorderConfig cfg = configFor(platform, url);
+  cfg.smoothing = 0.4;  // about a second of glide
+  cfg.deadZone = 0.1;
+  cfg.clickIndicator = true;
+  auto recorder = Recorder::create(cfg, std::move(platform));
+
+  const Point from{100, 100}, to{500, 300};
+  input.movePointer(static_cast<int>(from.x), static_cast<int>(from.y));
+  recorder->start();
+  const Clock::time_point t0 = outputZero(*recorder);
+  const auto outputNow = [&] { return seconds(Clock::now() - t0); };
+  std::this_thread::sleep_for(600ms);
+  const double jumpAt = outputNow();
+  input.movePointer(static_cast<int>(to.x), static_cast<int>(to.y));
+  std::this_thread::sleep_for(1800ms);
+  const double clickAt = outputNow();
+  xcb_test_fake_input(input.c(), XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  xcb_test_fake_input(input.c(), XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  input.sync();
+  std::this_thread::sleep_for(1s);
+  const double recorded = outputNow();
+  ASSERT_EQ(recorder->stop(), url);
+
+  const testing::Mp4Probe probe = testing::probeMp4(url, false);
+  ASSERT_TRUE(probe.opened) << probe.error;
+  ViewportTracker tracker{
+      {kScreenW, kScreenH}, {kOutW, kOutH}, cfg.smoothing, cfg.deadZone, 0, 0, false};
+  tracker.update(from, 0);
+  const Rect settled = ViewportTracker(tracker).update(to, 1000);
+  const std::vector<Frame> frames =
+      readFrames(url, {to.x - settled.minX() - 2, to.y - settled.minY() - 2});
+  ASSERT_GE(frames.size(), 4u);
+  EXPECT_EQ(frames.front().t, 0);
+  EXPECT_GT(frames[1].t, jumpAt - 0.1) << "a frame of a still screen";
+  if (!kAtSpeed) return;
+  EXPECT_NEAR(probe.durationUnits / 6000.0, recorded, 1.0 / kFps);
+
+  // The camera as the tracker moves it, frame by frame: the glide ends where it comes to rest.
+  std::vector<Point> glide;  // the tracker's origins from the jump on
+  for (std::size_t i = 1; i + 1 < frames.size() && !tracker.isAtRest(to); ++i) {
+    glide.push_back(tracker.update(to, std::min(frames[i].t - frames[i - 1].t, 0.1)).origin);
+  }
+  const std::size_t rest = glide.size();  // the frame the camera comes to rest in
+  ASSERT_GT(rest, 10u) << "no glide";
+  // The pattern reads back a few pixels short, by the same amount all over: measured at rest.
+  const Point bias{frames[rest].origin.x - settled.minX(), frames[rest].origin.y - settled.minY()};
+  for (std::size_t i = 1; i <= rest; ++i) {
+    SCOPED_TRACE(::testing::Message() << "glide frame at " << frames[i].t << " s");
+    EXPECT_NEAR(frames[i].origin.x - bias.x, glide[i - 1].x, 3);
+    EXPECT_NEAR(frames[i].origin.y - bias.y, glide[i - 1].y, 3);
+  }
+  const double glideRate = static_cast<double>(rest - 1) / (frames[rest].t - frames[1].t);
+  EXPECT_NEAR(glideRate, kFps, kFps * 0.1);
+
+  // Then only the ring's frames, and the last image once more at the end.
+  ASSERT_GE(frames.size(), rest + 3);
+  const Frame& beforeClick = frames[rest];
+  const Frame& last = frames.back();
+  std::size_t ringFrames = 0;
+  double brightest = 0;
+  for (std::size_t i = rest + 1; i + 1 < frames.size(); ++i) {
+    SCOPED_TRACE(::testing::Message() << "frame at " << frames[i].t << " s");
+    EXPECT_GT(frames[i].t, clickAt - 0.1) << "a frame while all was still";
+    EXPECT_LT(frames[i].t, clickAt + kRingFadeSeconds + 0.2);
+    ++ringFrames;
+    brightest = std::max(brightest, frames[i].ringLuma);
+  }
+  EXPECT_GT(brightest, beforeClick.ringLuma + 8) << "no ring where the click was";
+  EXPECT_NEAR(static_cast<double>(ringFrames), kRingFadeSeconds * kFps, 3);
+  EXPECT_NEAR(last.ringLuma, beforeClick.ringLuma, 2) << "the ring is gone";
+  EXPECT_NEAR(last.t, recorded - 1.0 / kFps, 1.0 / kFps);
+}
+
+// A recording of a still screen ending in a pause: still time stays, paused time goes, and the
+// file ends at the pause. Two frames in all, the first and the last.
+TEST_F(RecorderEndToEnd, AStillRecordingEndingInAPauseLastsUntilThePause) {
+  StillPattern still(server().display());
+  const auto url = scratchDir() / "still-paused.mp4";
+  RecorderPlatform platform = linux_desktop::makeRecorderPlatform(server().display());
+  const RecorderConfig cfg = configFor(platform, url);
+  auto recorder = Recorder::create(cfg, std::move(platform));
+  recorder->start();
+  const Clock::time_point t0 = outputZero(*recorder);
+  std::this_thread::sleep_for(500ms);
+  recorder->setPaused(true);
+  double recorded = seconds(Clock::now() - t0);
+  std::this_thread::sleep_for(400ms);
+  recorder->setPaused(false);
+  const Clock::time_point resumedAt = Clock::now();
+  std::this_thread::sleep_for(500ms);
+  recorder->setPaused(true);
+  recorded += seconds(Clock::now() - resumedAt);
+  std::this_thread::sleep_for(400ms);
+  ASSERT_EQ(recorder->stop(), url);
+
+  const testing::Mp4Probe probe = testing::probeMp4(url);
+  ASSERT_TRUE(probe.opened) << probe.error;
+  EXPECT_EQ(probe.decodedFrames, 2);
+  if (kAtSpeed) {
+    EXPECT_NEAR(probe.durationUnits / 6000.0, recorded, 1.0 / kFps);
+  }
+}
+
 // Moves the pointer to and fro until it goes, so the capture has something to deliver.
 class Wiggle {
  public:

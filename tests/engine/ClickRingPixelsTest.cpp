@@ -57,8 +57,7 @@ Frame render(const Scene& sc, const std::vector<Click>& clicks, double now) {
   pipeline.installTracker(ViewportTracker{{cw, ch}, sc.view, 0.5, 0.25, 0, 0, false});
   pipeline.setWriterInput(&input);
   for (const Click& c : clicks) pipeline.appendClick(c.t, c.p);
-  FakeSample sample(1.0, &image);
-  pipeline.handle(sample);
+  pipeline.handle(std::make_shared<FakeSample>(1.0, &image));
   return {sc.outW, sc.outH, input.lastY, input.lastU, input.lastV, pipeline.clicks()};
 }
 

@@ -40,8 +40,7 @@ struct Rig {
   // A frame drawn at host time `now`; returns its luma.
   std::vector<std::uint8_t> frame(double now) {
     clock.time = now;
-    FakeSample s(pts += 0.1, &image);
-    pipeline->handle(s);
+    pipeline->handle(std::make_shared<FakeSample>(pts += 0.1, &image));
     return input.lastY;
   }
 

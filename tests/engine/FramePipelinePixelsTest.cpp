@@ -70,8 +70,7 @@ std::unique_ptr<Rendered> renderOnce(const Scene& sc, Point pointer,
                                           0,
                                           false});
   pipeline.setWriterInput(&out->input);
-  FakeSample sample(1.0, &image);
-  pipeline.handle(sample);
+  pipeline.handle(std::make_shared<FakeSample>(1.0, &image));
   auto t = *pipeline.tracker();
   out->viewport = Rect{{std::round(t.cx - sc.viewW / 2.0), std::round(t.cy - sc.viewH / 2.0)},
                        {double(sc.viewW), double(sc.viewH)}};

@@ -173,14 +173,36 @@ TEST_F(RecorderTest, PausedTimeIsCutAndResumeWithoutPauseChangesNothing) {
   recorder->setPaused(false);
   deliverFrame(1.0);
   EXPECT_FALSE(recorder->timeline().needsOffset);
+  clock_->time = 1.0;
   recorder->setPaused(true);
   deliverFrame(2.0);
+  recorder->timeline();  // the pause has read the clock
+  clock_->time = 9.0;
   recorder->setPaused(false);
   deliverFrame(9.0);
   const Timeline t = recorder->timeline();
   EXPECT_EQ(t.framesWritten, 2);
   EXPECT_NEAR(t.lastTime, 1.0 / 30, 1e-9);
   recorder->stop();
+}
+
+// On a still screen the capture delivers nothing by itself: the recorder asks it for frames while
+// the camera glides, and the file still runs until the stop.
+TEST_F(RecorderTest, AsksTheCaptureForFramesWhileTheCameraMovesAndLastsUntilStop) {
+  auto recorder = make();
+  recorder->start();
+  deliverFrame(1.0);
+  recorder->timeline();  // the frame has read the pointer
+  EXPECT_EQ(capture_->frameRequests.load(), 0) << "all still";
+  pointer_->location = {600, 380};
+  deliverFrame(1.1);
+  recorder->timeline();
+  EXPECT_EQ(capture_->frameRequests.load(), 1);
+
+  clock_->time = 5.0;
+  EXPECT_EQ(recorder->stop(), config_.url);
+  EXPECT_EQ(writer_->fakeInput().times, (std::vector<std::int64_t>{0, 600, 24000 - 200}));
+  EXPECT_EQ(writer_->finishedWith, 3);
 }
 
 TEST_F(RecorderTest, AStreamThatStopsAbnormallyIsReportedOnceAndTheFileStillFinishes) {

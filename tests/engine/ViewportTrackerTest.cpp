@@ -113,6 +113,42 @@ TEST(ViewportTracker, DisplaySmallerThanTheViewportEndsAtBoundsMinusHalf) {
   EXPECT_EQ(r.origin, (Point{-920, -480}));
 }
 
+// At rest means easing on would move the centre by less than half a pixel: frames stop then.
+TEST(ViewportTracker, IsAtRestOnlyWhenEasingWouldMoveLessThanHalfAPixel) {
+  struct Case {
+    const char* name;
+    ViewportTracker tracker;
+    Point cursor;
+    bool atRest;
+  };
+  const Case cases[] = {
+      {"before the first update", referenceTracker(), {1500, 900}, false},
+      {"the pointer within the dead zone", centredAt(1500, 900), {1740, 1035}, true},
+      {"a pixel past the dead zone", centredAt(1500, 900), {1741, 900}, false},
+      {"under half a pixel past it", centredAt(1500, 900), {1740.4, 900}, true},
+      {"held at the display's edge", centredAt(3024 - 960, 900), {5000, 900}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.tracker.isAtRest(c.cursor), c.atRest);
+  }
+}
+
+TEST(ViewportTracker, AGlideComesToRestEvenTowardsAHalfPixel) {
+  auto t = centredAt(1000, 900);
+  const Point cursor{1740.5, 900};  // settles on a centre whose origin is a rounding tie
+  int frames = 0;
+  while (!t.isAtRest(cursor) && frames < 1000) {
+    t.update(cursor, 1.0 / 30);
+    ++frames;
+  }
+  EXPECT_GT(frames, 30);
+  EXPECT_LT(frames, 200);
+  auto later = t;
+  later.update(cursor, 10);
+  EXPECT_LT(std::abs(later.cx - t.cx), 0.5);
+}
+
 // Random walks over random displays: the invariants hold after every step.
 TEST(ViewportTracker, RandomPointerPathsKeepTheInvariants) {
   std::mt19937 rng(20261206);

@@ -63,7 +63,8 @@ using Shared = X11CaptureSource::Shared;
 // goes; while it lives it holds one of the in-flight slots.
 class X11Sample final : public CapturedSample, public CapturedImage {
  public:
-  X11Sample(std::shared_ptr<Shared> shared, double pts) : shared_(std::move(shared)), pts_(pts) {}
+  X11Sample(std::shared_ptr<Shared> shared, double pts, bool unchanged)
+      : shared_(std::move(shared)), pts_(pts), unchanged_(unchanged) {}
   ~X11Sample() override {
     shared_->grabber->release(segment_);
     shared_->inFlight.fetch_sub(1);
@@ -76,6 +77,7 @@ class X11Sample final : public CapturedSample, public CapturedImage {
   }
   CapturedImage* imageBuffer() override { return this; }
   double presentationTimeSeconds() const override { return pts_; }
+  bool imageUnchanged() const override { return unchanged_; }
 
   int width() const override { return shared_->grabber->monitor().width; }
   int height() const override { return shared_->grabber->monitor().height; }
@@ -86,6 +88,7 @@ class X11Sample final : public CapturedSample, public CapturedImage {
  private:
   std::shared_ptr<Shared> shared_;
   double pts_;
+  bool unchanged_;
   ShmSegment* segment_ = nullptr;
 };
 
@@ -93,14 +96,15 @@ class X11Sample final : public CapturedSample, public CapturedImage {
 class CaptureLoop {
  public:
   CaptureLoop(const std::string& display, const CaptureConfig& config,
-              std::shared_ptr<Shared> shared, CaptureSource::SampleSink sink,
-              CaptureSource::FailureHandler onFailure)
+              std::shared_ptr<Shared> shared, std::atomic<bool>& frameRequested,
+              CaptureSource::SampleSink sink, CaptureSource::FailureHandler onFailure)
       : conn_(display.empty() ? nullptr : display.c_str()),
         id_(config.display.id),
         interval_(std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(1.0 / std::max(config.fps, 1)))),
         depth_(std::max(config.queueDepth, 1)),
         shared_(std::move(shared)),
+        frameRequested_(frameRequested),
         sink_(std::move(sink)),
         onFailure_(std::move(onFailure)) {
     xcb_connection_t* c = conn_.get();
@@ -176,8 +180,8 @@ class CaptureLoop {
 
   void loop() {
     xcb_connection_t* c = conn_.get();
-    bool due = true;  // the screen as it is when capture starts is the first frame
-    bool damaged = false;
+    bool changed = true;  // the screen as it is when capture starts is the first frame
+    bool asked = false;   // the consumer wants a frame even if nothing changed
     bool monitorsChanged = false;
     auto next = Clock::now();
     nextMonitorCheck_ = next + kMonitorRecheckInterval;
@@ -201,10 +205,10 @@ class CaptureLoop {
         const int type = event->response_type & 0x7f;
         if (type == damageEvent_) {
           if (damageMeetsMonitor(*reinterpret_cast<xcb_damage_notify_event_t*>(event))) {
-            damaged = true;
+            changed = true;
           }
         } else if (type == cursorEvent_) {
-          due = true;  // the pointer changed its shape
+          changed = true;  // the pointer changed its shape
         } else if (type == randrFirst_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
                    type == randrFirst_ + XCB_RANDR_NOTIFY) {
           monitorsChanged = true;
@@ -223,20 +227,18 @@ class CaptureLoop {
       }
       // Armed before the pointer's round trip, so the server has it before the next grab.
       if (!damageArmed_) armDamage();
-      if (pointerMoved()) due = true;
-      if (damaged) {
-        damaged = false;
-        due = true;
-      }
-      if (!due) continue;
+      if (pointerMoved()) changed = true;
+      if (frameRequested_.exchange(false)) asked = true;
+      if (!changed && !asked) continue;
       if (shared_->inFlight.load() >= depth_) {
         shared_->skipped.fetch_add(1);
         continue;  // still due: delivered as soon as a slot is free
       }
-      due = false;
       shared_->inFlight.fetch_add(1);
       shared_->delivered.fetch_add(1);
-      sink_(std::make_shared<X11Sample>(shared_, clock_.now()));
+      sink_(std::make_shared<X11Sample>(shared_, clock_.now(), !changed));
+      changed = false;
+      asked = false;
     }
   }
 
@@ -282,6 +284,7 @@ class CaptureLoop {
   const Clock::duration interval_;
   const int depth_;
   std::shared_ptr<Shared> shared_;
+  std::atomic<bool>& frameRequested_;  // the source's, which outlives this thread
   CaptureSource::SampleSink sink_;
   CaptureSource::FailureHandler onFailure_;
   SteadyHostClock clock_;
@@ -312,8 +315,9 @@ void X11CaptureSource::start(const CaptureConfig& config, SampleSink sink,
   if (shared_) throw PlatformError("Screen capture has already started.");
   auto shared = std::make_shared<Shared>();
   if (shared->wakeFd < 0) throw PlatformError("Could not start screen capture.");
-  auto loop = std::make_unique<CaptureLoop>(display_, config, shared, std::move(sink),
-                                            std::move(onFailure));
+  frameRequested_.store(false);
+  auto loop = std::make_unique<CaptureLoop>(display_, config, shared, frameRequested_,
+                                            std::move(sink), std::move(onFailure));
   Shared* raw = shared.get();
   shared->grabber = std::make_unique<X11Grabber>(display_, loop->monitor(),
                                                  std::max(config.queueDepth, 1), [raw] {
@@ -335,6 +339,11 @@ void X11CaptureSource::stop() {
   if (thread_.joinable()) thread_.join();
   stopped_ = stats();
   shared_.reset();
+}
+
+void X11CaptureSource::requestFrame() {
+  // The loop looks at its next deadline anyway, so there is nothing to wake.
+  frameRequested_.store(true);
 }
 
 CaptureStats X11CaptureSource::stats() const {

@@ -47,9 +47,11 @@ class FakeSample final : public CapturedSample {
   std::optional<AttachmentValue> statusAttachment() const override { return status; }
   CapturedImage* imageBuffer() override { return image_; }
   double presentationTimeSeconds() const override { return pts_; }
+  bool imageUnchanged() const override { return unchanged; }
 
   SampleOutputType type = SampleOutputType::screen;
   bool valid = true;
+  bool unchanged = false;
   std::optional<AttachmentValue> status = AttachmentValue{std::int64_t{0}};
 
  private:

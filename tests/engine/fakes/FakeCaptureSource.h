@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -28,6 +29,7 @@ class FakeCaptureSource final : public CaptureSource {
     sink_ = nullptr;
     onFailure_ = nullptr;
   }
+  void requestFrame() override { ++frameRequests; }
   CaptureStats stats() const override { return {delivered, 0}; }
 
   // Hands `sample` to the sink as the capture thread would; false when not running.
@@ -50,6 +52,7 @@ class FakeCaptureSource final : public CaptureSource {
   int starts = 0;
   int stops = 0;
   std::uint64_t delivered = 0;
+  std::atomic<int> frameRequests{0};  // asked for from the sample queue
   int* stopsSeen = nullptr;  // where the stops made are left when the source goes, if anywhere
 
  private:

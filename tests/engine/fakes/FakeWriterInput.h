@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -87,14 +88,15 @@ class FakePointer final : public PointerSource {
   Point location;
 };
 
+// Thread-safe, as the recorder reads it on its queue and in stop().
 class FakeClock final : public HostClock {
  public:
   double now() const override {
     ++reads;
     return time;
   }
-  double time = 0;
-  mutable int reads = 0;
+  std::atomic<double> time{0};
+  mutable std::atomic<int> reads{0};
 };
 
 }  // namespace kestrova::testing

@@ -173,15 +173,24 @@ TEST_F(X11CaptureSourceTest, RegionsReadBackThePatternOnTheScreen) {
   EXPECT_FALSE(image->pixels(1000, 0, 100, 10)) << "a region past the edge";
 }
 
-TEST_F(X11CaptureSourceTest, DeliversOnChangeAndPointerMotionButNothingWhileStill) {
+TEST_F(X11CaptureSourceTest, DeliversOnChangePointerMotionAndRequestButNothingWhileStill) {
   const xcb_window_t changer = scene_->window({900, 10, 40, 40}, 0, nullptr);
   start(60);
   ASSERT_TRUE(collector_.waitForReceived(1));  // the screen as it was
+  EXPECT_FALSE(collector_.latest()->imageUnchanged());
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(collector_.received(), 1) << "a still screen delivers nothing";
 
+  source_.requestFrame();
+  source_.requestFrame();
+  EXPECT_TRUE(collector_.waitForReceived(2)) << "a frame asked for comes on a still screen";
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(collector_.received(), 2) << "requests before a frame make one";
+  EXPECT_TRUE(collector_.latest()->imageUnchanged());
+
   scene_->fill(changer, {0, 0, 40, 40}, 0x00ff00);
-  EXPECT_TRUE(collector_.waitForReceived(2)) << "a change delivers a frame";
+  EXPECT_TRUE(collector_.waitForReceived(3)) << "a change delivers a frame";
+  EXPECT_FALSE(collector_.latest()->imageUnchanged());
   std::this_thread::sleep_for(100ms);
   const int afterChange = collector_.received();
 
@@ -381,7 +390,7 @@ TEST_F(X11CaptureSourceTest, TheViewportAroundThePointerReachesTheEncoder) {
       capture,
       [&](std::shared_ptr<CapturedSample> sample) {
         queue.post([&, sample] {
-          pipeline.handle(*sample);
+          pipeline.handle(sample);
           ++handled;
         });
       },
