@@ -14,6 +14,7 @@
 #              commands on its standard input); skipped with a note when it is not installed
 #   ffmpeg     ffmpeg -f x11grab -follow_mouse 100
 #   scene      nobody records: what the scene alone costs the X server
+#   baseline   another build's kestrova-record, given as BASELINE=path (added when set)
 #
 # They take turns, REPS times (default 3); the table gives medians. Per run, in CPU seconds per
 # recorded second: the recorder's own process, the X server during the recording, both together,
@@ -26,7 +27,7 @@ build=${1:-build-release}
 seconds=${SECONDS_TO_RECORD:-15}
 reps=${REPS:-3}
 rates=${RATES:-30 60}
-recorders=${RECORDERS:-kestrova program ssr ffmpeg scene}
+recorders=${RECORDERS:-kestrova program ssr ffmpeg scene${BASELINE:+ baseline}}
 quiet_below=${QUIET_BELOW:-0.10}
 w=1920 h=1080
 if [[ ! -f $build/build.ninja ]]; then
@@ -108,6 +109,12 @@ timed_run() {
 run_kestrova() {
   file=$tmp/k.mp4
   timed_run "$record" --display 0 --seconds "$seconds" --size "${w}x${h}" --fps "$1" \
+    --clicks on --output "$file"
+}
+
+run_baseline() {
+  file=$tmp/b.mp4
+  timed_run "$BASELINE" --display 0 --seconds "$seconds" --size "${w}x${h}" --fps "$1" \
     --clicks on --output "$file"
 }
 
