@@ -310,7 +310,8 @@ TEST_F(X11CaptureSourceTest, OurOwnWindowsAreRepairedAwayAndOthersStay) {
 }
 
 // The windows' stacking is learnt at start and then kept from structure events: our window made,
-// moved and raised during the capture, and another one lowered, must still be repaired right.
+// moved and raised during the capture, another one lowered, and our window put into a window
+// manager's frame after the frame was first seen empty, must still be repaired right.
 TEST_F(X11CaptureSourceTest, WindowsMadeMovedAndRestackedWhileCapturingAreFollowed) {
   const auto pid = static_cast<std::uint32_t>(getpid());
   X11Scene other(server_->display());
@@ -332,11 +333,23 @@ TEST_F(X11CaptureSourceTest, WindowsMadeMovedAndRestackedWhileCapturingAreFollow
   xcb_configure_window(other.c(), lowered, XCB_CONFIG_WINDOW_STACK_MODE, lower);
   other.sync();
 
-  const int before = collector_.received();
-  scene_->movePointer(10, 700);  // a frame after all of it
-  ASSERT_TRUE(collector_.waitForReceived(before + 1));
-  auto sample = collector_.latest();
-  const auto view = sample->imageBuffer()->pixels(0, 0, 1024, 768);
+  // A window manager's frame, seen empty in one frame, then given our window (seen at the root in
+  // another) as its client.
+  const xcb_window_t frame = other.window({600, 400, 120, 90}, 0, solid(0x0000ff));
+  const auto nextFrame = [&](int x) {
+    const int before = collector_.received();
+    scene_->movePointer(x, 700);
+    EXPECT_TRUE(collector_.waitForReceived(before + 1));
+    auto sample = collector_.latest();
+    return std::pair(sample, sample->imageBuffer()->pixels(0, 0, 1024, 768));
+  };
+  ASSERT_TRUE(nextFrame(10).second);
+  const xcb_window_t framed = ours.window({900, 600, 110, 65}, pid, solid(0xff00ff));
+  ASSERT_TRUE(nextFrame(15).second);
+  xcb_reparent_window(ours.c(), framed, frame, 5, 20);
+  ours.sync();
+
+  const auto [sample, view] = nextFrame(20);
   ASSERT_TRUE(view);
   EXPECT_EQ(firstMismatch(*view, 0, 0, 1024, 768,
                           [](int x, int y) -> std::uint32_t {
@@ -345,7 +358,7 @@ TEST_F(X11CaptureSourceTest, WindowsMadeMovedAndRestackedWhileCapturingAreFollow
                             return patternAt(x, y);
                           }),
             "");
-  for (xcb_window_t w : {below, lowered}) xcb_destroy_window(other.c(), w);
+  for (xcb_window_t w : {below, lowered, frame}) xcb_destroy_window(other.c(), w);
   xcb_destroy_window(ours.c(), own);
   other.sync();
   ours.sync();
