@@ -201,20 +201,7 @@ class CaptureLoop {
       if (shared_->stopping.load()) return;
       if (shared_->grabbingFails.load()) throw PlatformError(kGrabbingFails);
 
-      while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
-        const int type = event->response_type & 0x7f;
-        if (type == damageEvent_) {
-          if (damageMeetsMonitor(*reinterpret_cast<xcb_damage_notify_event_t*>(event))) {
-            changed = true;
-          }
-        } else if (type == cursorEvent_) {
-          changed = true;  // the pointer changed its shape
-        } else if (type == randrFirst_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
-                   type == randrFirst_ + XCB_RANDR_NOTIFY) {
-          monitorsChanged = true;
-        }
-        std::free(event);  // errors of our own requests included: nothing to do about them
-      }
+      takeEvents(xcb_poll_for_event, changed, monitorsChanged);
       if (conn_.hasError()) throw PlatformError(kConnectionLost);
 
       if (Clock::now() < next) continue;
@@ -228,6 +215,8 @@ class CaptureLoop {
       // Armed before the pointer's round trip, so the server has it before the next grab.
       if (!damageArmed_) armDamage();
       if (pointerMoved()) changed = true;
+      // What the server sent before the pointer's reply: every change made before this frame.
+      takeEvents(xcb_poll_for_queued_event, changed, monitorsChanged);
       if (frameRequested_.exchange(false)) asked = true;
       if (!changed && !asked) continue;
       if (shared_->inFlight.load() >= depth_) {
@@ -239,6 +228,24 @@ class CaptureLoop {
       sink_(std::make_shared<X11Sample>(shared_, clock_.now(), !changed));
       changed = false;
       asked = false;
+    }
+  }
+
+  void takeEvents(xcb_generic_event_t* (*next)(xcb_connection_t*), bool& changed,
+                  bool& monitorsChanged) {
+    while (xcb_generic_event_t* event = next(conn_.get())) {
+      const int type = event->response_type & 0x7f;
+      if (type == damageEvent_) {
+        if (damageMeetsMonitor(*reinterpret_cast<xcb_damage_notify_event_t*>(event))) {
+          changed = true;
+        }
+      } else if (type == cursorEvent_) {
+        changed = true;  // the pointer changed its shape
+      } else if (type == randrFirst_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
+                 type == randrFirst_ + XCB_RANDR_NOTIFY) {
+        monitorsChanged = true;
+      }
+      std::free(event);  // errors of our own requests included: nothing to do about them
     }
   }
 
