@@ -1,7 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <cmath>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
