@@ -271,7 +271,7 @@ printf '%-4s %-9s %8s %8s %8s %8s %8s %8s %s\n' fps recorder process "X server" 
   "vs ssr" "rss MB" "frames%" disturbed
 # Median of column $3 for rows matching fps $1 and recorder $2.
 median() {
-  awk -v f="$1" -v who="$2" -v col="$3" '$1 == f && $2 == who { print $col }' "$results" |
+  awk -v f="$1" -v who="$2" -v col="$3" '$1 == f && $2 == who && $col != "-" { print $col }' "$results" |
     sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 for fps in $rates; do
