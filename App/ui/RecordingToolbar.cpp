@@ -68,12 +68,17 @@ RecordingToolbar::RecordingToolbar(QWidget* parent) : QWidget(parent) {
   row->addWidget(stop_, 0, Qt::AlignVCenter);
 
   setTimeText(QStringLiteral("00:00"));
-  setLook(Look::recording);
+  applyLook();
 }
 
 void RecordingToolbar::setLook(Look look) {
+  if (look == look_) return;
   look_ = look;
-  const bool paused = look == Look::paused;
+  applyLook();
+}
+
+void RecordingToolbar::applyLook() {
+  const bool paused = look_ == Look::paused;
   pause_->setGlyph(paused ? Glyph::play : Glyph::pause);
   pause_->setToolTip(
       QStringLiteral("%1 (%2)").arg(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"),

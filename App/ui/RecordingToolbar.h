@@ -29,7 +29,9 @@ class RecordingToolbar : public QWidget, public PanelShape {
 
   explicit RecordingToolbar(QWidget* parent = nullptr);
 
-  // `paused` turns the dot orange and offers Resume; everything else looks like recording.
+  // `paused` turns the dot orange and offers Resume; everything else looks like recording. The
+  // controller calls this on every tick: only a change repaints, since each repaint is also a
+  // change on the recorded screen that the capture must look at.
   void setLook(Look look);
   Look look() const { return look_; }
   // The elapsed time as shown, e.g. "01:05".
@@ -52,6 +54,8 @@ class RecordingToolbar : public QWidget, public PanelShape {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void applyLook();
+
   Look look_ = Look::recording;
   QWidget* dot_;
   QLabel* time_;

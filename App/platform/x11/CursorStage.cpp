@@ -29,20 +29,55 @@ void drawCursor(RegionFrame& frame, const CursorImage& cursor) {
   }
 }
 
+CursorStage::CursorStage(xcb_connection_t* conn, xcb_window_t root) : conn_(conn), root_(root) {
+  if (const auto* xfixes = xcb_get_extension_data(conn, &xcb_xfixes_id);
+      xfixes && xfixes->present) {
+    shapeEvent_ = xfixes->first_event + XCB_XFIXES_CURSOR_NOTIFY;
+  }
+  xcb_xfixes_select_cursor_input(conn, root, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
+}
+
+void CursorStage::handle(const xcb_generic_event_t& event) {
+  if ((event.response_type & 0x7f) == shapeEvent_) shapeChanged_ = true;
+}
+
 void CursorStage::prepare() {
-  asked_ = xcb_xfixes_get_cursor_image(conn_);
+  if (shapeChanged_) {
+    askedImage_ = xcb_xfixes_get_cursor_image(conn_);  // where the pointer is comes with it
+  } else {
+    askedPosition_ = xcb_query_pointer(conn_, root_);
+  }
 }
 
 void CursorStage::apply(RegionFrame& frame) {
-  if (!asked_) prepare();
-  XcbReply<xcb_xfixes_get_cursor_image_reply_t> reply(
-      xcb_xfixes_get_cursor_image_reply(conn_, *asked_, nullptr));
-  asked_.reset();
-  if (!reply) return;
-  const int length = xcb_xfixes_get_cursor_image_cursor_image_length(reply.get());
-  if (length < reply->width * reply->height) return;
-  drawCursor(frame, {reply->x - reply->xhot, reply->y - reply->yhot, reply->width, reply->height,
-                     xcb_xfixes_get_cursor_image_cursor_image(reply.get())});
+  if (!askedImage_ && !askedPosition_) prepare();
+  int x = 0;
+  int y = 0;
+  if (askedImage_) {
+    XcbReply<xcb_xfixes_get_cursor_image_reply_t> reply(
+        xcb_xfixes_get_cursor_image_reply(conn_, *askedImage_, nullptr));
+    askedImage_.reset();
+    if (!reply) return;
+    const int length = xcb_xfixes_get_cursor_image_cursor_image_length(reply.get());
+    if (length < reply->width * reply->height) return;
+    const std::uint32_t* argb = xcb_xfixes_get_cursor_image_cursor_image(reply.get());
+    argb_.assign(argb, argb + static_cast<std::ptrdiff_t>(reply->width) * reply->height);
+    width_ = reply->width;
+    height_ = reply->height;
+    hotX_ = reply->xhot;
+    hotY_ = reply->yhot;
+    shapeChanged_ = false;
+    x = reply->x;
+    y = reply->y;
+  } else {
+    XcbReply<xcb_query_pointer_reply_t> reply(
+        xcb_query_pointer_reply(conn_, *askedPosition_, nullptr));
+    askedPosition_.reset();
+    if (!reply || !reply->same_screen) return;
+    x = reply->root_x;
+    y = reply->root_y;
+  }
+  drawCursor(frame, {x - hotX_, y - hotY_, width_, height_, argb_.data()});
 }
 
 }  // namespace kestrova::x11

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "FrameStage.h"
 
@@ -22,17 +23,29 @@ struct CursorImage {
 // Draws `cursor` over `frame` where they meet (premultiplied "over").
 void drawCursor(RegionFrame& frame, const CursorImage& cursor);
 
-// Draws the current pointer, as XFixes reports it, at its hot spot. `conn` must have XFixes
-// initialised and outlive the stage. A pointer that cannot be read is left out of the frame.
+// Draws the current pointer at its hot spot. Its image is fetched from XFixes only when the
+// pointer changed its shape; between changes a frame asks only where the pointer is. `conn` must
+// have XFixes initialised and outlive the stage. A pointer that cannot be read is left out.
 class CursorStage final : public FrameStage {
  public:
-  explicit CursorStage(xcb_connection_t* conn) : conn_(conn) {}
+  CursorStage(xcb_connection_t* conn, xcb_window_t root);
+  void handle(const xcb_generic_event_t& event) override;
   void prepare() override;
   void apply(RegionFrame& frame) override;
 
  private:
   xcb_connection_t* conn_;
-  std::optional<xcb_xfixes_get_cursor_image_cookie_t> asked_;
+  xcb_window_t root_;
+  int shapeEvent_ = -1;
+  bool shapeChanged_ = true;  // the image held is not the pointer's
+  std::optional<xcb_xfixes_get_cursor_image_cookie_t> askedImage_;
+  std::optional<xcb_query_pointer_cookie_t> askedPosition_;
+  // The last image, its hot spot in the image's own pixels.
+  std::vector<std::uint32_t> argb_;
+  int width_ = 0;
+  int height_ = 0;
+  int hotX_ = 0;
+  int hotY_ = 0;
 };
 
 }  // namespace kestrova::x11

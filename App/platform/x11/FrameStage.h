@@ -1,5 +1,7 @@
 #pragma once
 
+#include <xcb/xcb.h>
+
 #include <cstdint>
 
 #include "X11Desktop.h"
@@ -23,6 +25,8 @@ struct RegionFrame {
 class FrameStage {
  public:
   virtual ~FrameStage() = default;
+  // Sees each event that arrived on the connection since the last frame, before prepare().
+  virtual void handle(const xcb_generic_event_t& /*event*/) {}
   // Sends the stage's questions to the X server ahead of apply(), so that they travel with the
   // grab instead of costing a round trip each after it. Optional.
   virtual void prepare() {}

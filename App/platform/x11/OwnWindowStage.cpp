@@ -63,19 +63,136 @@ OwnWindowStage::OwnWindowStage(xcb_connection_t* conn, xcb_window_t root, std::u
   if (ext && ext->present) {
     XcbReply<xcb_composite_query_version_reply_t> version(
         xcb_composite_query_version_reply(conn, xcb_composite_query_version(conn, 0, 4), nullptr));
-    // Naming window pixmaps came with 0.2. Automatic redirection may stack on a compositing
-    // manager's manual one, so this does not fail where one runs.
-    if (version && (version->major_version > 0 || version->minor_version >= 2)) {
-      XcbReply<xcb_generic_error_t> error(xcb_request_check(
-          conn,
-          xcb_composite_redirect_subwindows_checked(conn, root, XCB_COMPOSITE_REDIRECT_AUTOMATIC)));
-      composite_ = !error;
+    // Naming window pixmaps came with 0.2.
+    composite_ = version && (version->major_version > 0 || version->minor_version >= 2);
+  }
+
+  // Events first, then the tree: a change in between arrives as an event and is applied again.
+  const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+  xcb_change_window_attributes(conn, root, XCB_CW_EVENT_MASK, &mask);
+  const std::vector<xcb_window_t> children = childrenOf(conn, xcb_query_tree(conn, root));
+  std::vector<std::pair<xcb_get_window_attributes_cookie_t, xcb_get_geometry_cookie_t>> cookies;
+  cookies.reserve(children.size());
+  for (xcb_window_t w : children) {
+    cookies.emplace_back(xcb_get_window_attributes(conn, w), xcb_get_geometry(conn, w));
+  }
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    XcbReply<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(conn, cookies[i].first, nullptr));
+    XcbReply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(conn, cookies[i].second, nullptr));
+    if (!attributes || !geometry) continue;  // gone meanwhile
+    const int border = 2 * geometry->border_width;
+    stack_.push_back(
+        {children[i],
+         attributes->map_state != XCB_MAP_STATE_UNMAPPED,
+         {geometry->x, geometry->y, geometry->width + border, geometry->height + border}});
+  }
+  classify();
+  updateRedirection();
+}
+
+std::vector<OwnWindowStage::TopLevel>::iterator OwnWindowStage::find(xcb_window_t w) {
+  return std::find_if(stack_.begin(), stack_.end(), [w](const TopLevel& t) { return t.id == w; });
+}
+
+void OwnWindowStage::restack(xcb_window_t w, xcb_window_t sibling) {
+  const auto it = find(w);
+  if (it == stack_.end()) return;
+  const TopLevel moved = *it;
+  stack_.erase(it);
+  const auto below = sibling == XCB_NONE ? stack_.begin() : find(sibling);
+  stack_.insert(below == stack_.end() ? stack_.end() : below + (sibling == XCB_NONE ? 0 : 1),
+                moved);
+}
+
+void OwnWindowStage::handle(const xcb_generic_event_t& event) {
+  switch (event.response_type & 0x7f) {
+    case XCB_CREATE_NOTIFY: {
+      const auto& e = reinterpret_cast<const xcb_create_notify_event_t&>(event);
+      if (e.parent != root_ || find(e.window) != stack_.end()) break;
+      const int border = 2 * e.border_width;
+      stack_.push_back({e.window, false, {e.x, e.y, e.width + border, e.height + border}});
+      structureChanged_ = true;
+      break;
     }
+    case XCB_DESTROY_NOTIFY: {
+      const auto& e = reinterpret_cast<const xcb_destroy_notify_event_t&>(event);
+      if (const auto it = find(e.window); it != stack_.end()) stack_.erase(it);
+      known_.erase(e.window);  // a reused id is asked about again
+      structureChanged_ = true;
+      break;
+    }
+    case XCB_REPARENT_NOTIFY: {
+      const auto& e = reinterpret_cast<const xcb_reparent_notify_event_t&>(event);
+      const auto it = find(e.window);
+      if (e.parent == root_) {
+        if (it == stack_.end()) {
+          // Mapped again by its own MapNotify; its size is asked for once.
+          XcbReply<xcb_get_geometry_reply_t> g(
+              xcb_get_geometry_reply(conn_, xcb_get_geometry(conn_, e.window), nullptr));
+          if (g) {
+            const int border = 2 * g->border_width;
+            stack_.push_back({e.window, false, {e.x, e.y, g->width + border, g->height + border}});
+          }
+        }
+      } else if (it != stack_.end()) {
+        stack_.erase(it);
+        known_.erase(e.window);
+      }
+      structureChanged_ = true;
+      break;
+    }
+    case XCB_MAP_NOTIFY: {
+      const auto& e = reinterpret_cast<const xcb_map_notify_event_t&>(event);
+      if (const auto it = find(e.window); it != stack_.end()) it->mapped = true;
+      structureChanged_ = true;
+      break;
+    }
+    case XCB_UNMAP_NOTIFY: {
+      const auto& e = reinterpret_cast<const xcb_unmap_notify_event_t&>(event);
+      if (const auto it = find(e.window); it != stack_.end()) it->mapped = false;
+      break;
+    }
+    case XCB_CONFIGURE_NOTIFY: {
+      const auto& e = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
+      if (e.event != root_) break;
+      const auto it = find(e.window);
+      if (it == stack_.end()) break;
+      const int border = 2 * e.border_width;
+      it->rect = {e.x, e.y, e.width + border, e.height + border};
+      restack(e.window, e.above_sibling);
+      break;
+    }
+    case XCB_GRAVITY_NOTIFY: {
+      const auto& e = reinterpret_cast<const xcb_gravity_notify_event_t&>(event);
+      if (const auto it = find(e.window); it != stack_.end()) {
+        it->rect.x = e.x;
+        it->rect.y = e.y;
+      }
+      break;
+    }
+    case XCB_CIRCULATE_NOTIFY: {
+      const auto& e = reinterpret_cast<const xcb_circulate_notify_event_t&>(event);
+      const auto it = find(e.window);
+      if (it == stack_.end()) break;
+      const TopLevel moved = *it;
+      stack_.erase(it);
+      stack_.insert(e.place == XCB_PLACE_ON_TOP ? stack_.end() : stack_.begin(), moved);
+      break;
+    }
+    case XCB_PROPERTY_NOTIFY: {
+      const auto& e = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+      if (e.window == root_ && e.atom == rootPixmapAtom_) rootPixmap_.reset();
+      break;
+    }
+    default:
+      break;
   }
 }
 
-std::vector<OwnWindowStage::TopLevel> OwnWindowStage::classify(
-    const std::vector<xcb_window_t>& children) {
+void OwnWindowStage::classify() {
+  structureChanged_ = false;
   // What is known of each new top-level window: the PID found on it or inside it (ours wins).
   struct Finding {
     std::optional<std::uint32_t> pid;
@@ -88,8 +205,8 @@ std::vector<OwnWindowStage::TopLevel> OwnWindowStage::classify(
     int depth;  // 0: the top-level window
   };
   std::vector<Probe> level;
-  for (xcb_window_t w : children) {
-    if (!known_.count(w)) level.push_back({w, w, 0});
+  for (const TopLevel& t : stack_) {
+    if (!known_.count(t.id)) level.push_back({t.id, t.id, 0});
   }
   // Level by level, each level's questions in one batch: a PID-less window manager's frame holds
   // the client one level down (two with a wrapper window between).
@@ -129,91 +246,65 @@ std::vector<OwnWindowStage::TopLevel> OwnWindowStage::classify(
       undecided.push_back(top);
     }
   }
-  // Windows without any PID are ours only when one of our clients made them. They stay undecided
-  // (asked again next time) until then, since a window manager may not have filled its frame yet.
+  // Windows without any PID are ours only when one of our clients made them.
   for (xcb_window_t w : undecided) {
     if (ownClients_.count(w & clientMask_)) known_[w] = Owner::ours;
   }
-
-  // Forget windows that are gone, so a reused id is asked about again.
-  std::unordered_set<xcb_window_t> present(children.begin(), children.end());
-  std::erase_if(known_, [&](const auto& entry) { return !present.count(entry.first); });
-
-  std::vector<TopLevel> result;
-  result.reserve(children.size());
-  for (xcb_window_t w : children) {
-    const auto it = known_.find(w);
-    result.push_back({w, it != known_.end() && it->second == Owner::ours, false, {}});
-  }
-  return result;
 }
 
-void OwnWindowStage::locate(std::vector<TopLevel*>& windows) {
-  std::vector<std::pair<xcb_get_window_attributes_cookie_t, xcb_get_geometry_cookie_t>> cookies;
-  cookies.reserve(windows.size());
-  for (TopLevel* w : windows) {
-    cookies.emplace_back(xcb_get_window_attributes(conn_, w->id), xcb_get_geometry(conn_, w->id));
-  }
-  for (std::size_t i = 0; i < windows.size(); ++i) {
-    XcbReply<xcb_get_window_attributes_reply_t> attributes(
-        xcb_get_window_attributes_reply(conn_, cookies[i].first, nullptr));
-    XcbReply<xcb_get_geometry_reply_t> geometry(
-        xcb_get_geometry_reply(conn_, cookies[i].second, nullptr));
-    TopLevel& w = *windows[i];
-    w.viewable = attributes && geometry && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
-                 attributes->_class != XCB_WINDOW_CLASS_INPUT_ONLY;
-    if (geometry) {
-      const int border = 2 * geometry->border_width;
-      w.rect = {geometry->x, geometry->y, geometry->width + border, geometry->height + border};
-    }
-  }
+bool OwnWindowStage::isOurs(xcb_window_t w) const {
+  const auto it = known_.find(w);
+  return it != known_.end() && it->second == Owner::ours;
 }
 
-void OwnWindowStage::prepare() {
-  asked_ = xcb_query_tree(conn_, root_);
+void OwnWindowStage::updateRedirection() {
+  const bool wanted = composite_ && std::any_of(stack_.begin(), stack_.end(),
+                                                [&](const TopLevel& t) { return isOurs(t.id); });
+  if (wanted == redirected_) return;
+  if (wanted) {
+    // Automatic redirection may stack on a compositing manager's manual one, so this does not
+    // fail where one runs.
+    XcbReply<xcb_generic_error_t> error(xcb_request_check(
+        conn_,
+        xcb_composite_redirect_subwindows_checked(conn_, root_, XCB_COMPOSITE_REDIRECT_AUTOMATIC)));
+    redirected_ = !error;
+  } else {
+    xcb_composite_unredirect_subwindows(conn_, root_, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+    redirected_ = false;
+  }
 }
 
 void OwnWindowStage::apply(RegionFrame& frame) {
-  if (!asked_) prepare();
-  std::vector<TopLevel> windows = classify(childrenOf(conn_, *asked_));  // bottom to top
-  asked_.reset();
-
-  std::vector<TopLevel*> ours;
-  for (TopLevel& w : windows) {
-    if (w.ours) ours.push_back(&w);
+  if (structureChanged_) {
+    classify();
+    updateRedirection();
   }
-  if (ours.empty()) return;
-  locate(ours);
   std::vector<RootRect> damaged;
-  for (const TopLevel* w : ours) {
-    if (!w->viewable) continue;
-    const RootRect area = intersect(w->rect, frame.rect);
+  for (const TopLevel& w : stack_) {
+    if (!w.mapped || !isOurs(w.id)) continue;
+    const RootRect area = intersect(w.rect, frame.rect);
     if (!isEmpty(area)) damaged.push_back(area);
   }
-  if (damaged.empty()) return;
-
-  std::vector<TopLevel*> others;
-  for (TopLevel& w : windows) {
-    if (!w.ours) others.push_back(&w);
-  }
-  locate(others);
   for (const RootRect& area : damaged) {
     paintBackground(frame, area);
-    for (const TopLevel* w : others) {
-      if (w->viewable) paintWindow(frame, *w, area);
+    for (const TopLevel& w : stack_) {
+      if (w.mapped && !isOurs(w.id)) paintWindow(frame, w, area);
     }
   }
 }
 
 void OwnWindowStage::paintBackground(RegionFrame& frame, const RootRect& area) {
   // The picture desktop tools set as the root's background, when they say where it is.
-  const auto pixmap =
-      cardinalOf(conn_, askCardinal(conn_, root_, rootPixmapAtom_, XCB_ATOM_PIXMAP));
-  if (pixmap && *pixmap != XCB_NONE) {
+  if (!rootPixmap_) {
+    rootPixmap_ =
+        cardinalOf(conn_, askCardinal(conn_, root_, rootPixmapAtom_, XCB_ATOM_PIXMAP)).value_or(0);
+  }
+  if (*rootPixmap_ != XCB_NONE) {
     XcbReply<xcb_get_image_reply_t> image(xcb_get_image_reply(
         conn_,
-        xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, *pixmap, static_cast<std::int16_t>(area.x),
-                      static_cast<std::int16_t>(area.y), static_cast<std::uint16_t>(area.width),
+        xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, *rootPixmap_,
+                      static_cast<std::int16_t>(area.x), static_cast<std::int16_t>(area.y),
+                      static_cast<std::uint16_t>(area.width),
                       static_cast<std::uint16_t>(area.height), ~0u),
         nullptr));
     if (copyImage(frame, area, image.get())) return;
@@ -224,7 +315,7 @@ void OwnWindowStage::paintBackground(RegionFrame& frame, const RootRect& area) {
 }
 
 void OwnWindowStage::paintWindow(RegionFrame& frame, const TopLevel& window, const RootRect& area) {
-  if (!composite_) return;
+  if (!redirected_) return;
   const RootRect part = intersect(window.rect, area);
   if (isEmpty(part)) return;
   const xcb_pixmap_t pixmap = xcb_generate_id(conn_);

@@ -21,18 +21,21 @@ namespace kestrova::x11 {
 // or when it was made by an X client that made such a window (which catches our override-redirect
 // popups that carry no PID).
 //
+// The stacking, places and map states of the top-level windows are learnt once and then kept
+// from the root's structure events, so a frame costs no round trip while none of our windows
+// meets it. Windows are asked about their owner when they appear; those with no PID anywhere are
+// asked again after the next structure change (a window manager may fill its frame later).
+//
 // Lives on the thread that fetches pixels; `conn` must outlive it and is used by nothing else
-// concurrently. Costs two round trips per frame while none of our windows meets the region, plus
-// up to three for top-level windows that carry no PID anywhere (asked again each frame, as a
-// window manager may fill its frame later).
+// concurrently.
 class OwnWindowStage final : public FrameStage {
  public:
-  // Redirects the root's subwindows (automatically: the screen looks the same) so that every
-  // top-level window keeps its contents in a pixmap. Without Composite our windows are painted
-  // over with the root background instead, never left in the frame.
+  // Without Composite our windows are painted over with the root background instead, never left
+  // in the frame.
+  // The server ends the redirection with the connection.
   OwnWindowStage(xcb_connection_t* conn, xcb_window_t root, std::uint32_t pid);
 
-  void prepare() override;
+  void handle(const xcb_generic_event_t& event) override;
   void apply(RegionFrame& frame) override;
 
  private:
@@ -42,15 +45,20 @@ class OwnWindowStage final : public FrameStage {
   enum class Owner { ours, foreign };
   struct TopLevel {
     xcb_window_t id;
-    bool ours;
-    bool viewable = false;
+    bool mapped = false;
     RootRect rect;
   };
 
-  // Which of `children` (bottom to top) are ours, learning the ones not seen before.
-  std::vector<TopLevel> classify(const std::vector<xcb_window_t>& children);
-  // Fills in whether each window is viewable and where it is.
-  void locate(std::vector<TopLevel*>& windows);
+  // Learns the owners of the top-level windows not decided yet.
+  void classify();
+  // Redirection makes the server draw every top-level window off screen and copy it back, so it
+  // is asked for only while a window of ours exists, mapped or not: the pixmaps of the windows
+  // below are made from the screen at that moment, so they must exist before ours is mapped.
+  void updateRedirection();
+  bool isOurs(xcb_window_t w) const;
+  std::vector<TopLevel>::iterator find(xcb_window_t w);
+  // Moves `w` just above `sibling`, or to the bottom when `sibling` is none.
+  void restack(xcb_window_t w, xcb_window_t sibling);
   void paintBackground(RegionFrame& frame, const RootRect& area);
   void paintWindow(RegionFrame& frame, const TopLevel& window, const RootRect& area);
 
@@ -60,9 +68,12 @@ class OwnWindowStage final : public FrameStage {
   std::uint32_t clientMask_;  // the bits of an XID that tell which client made it
   xcb_atom_t pidAtom_ = XCB_NONE;
   xcb_atom_t rootPixmapAtom_ = XCB_NONE;
+  std::optional<xcb_pixmap_t> rootPixmap_;  // asked again when the root's property changes
   bool composite_ = false;
-  std::optional<xcb_query_tree_cookie_t> asked_;
+  bool redirected_ = false;
 
+  std::vector<TopLevel> stack_;                    // the root's children, bottom to top
+  bool structureChanged_ = true;                   // undecided windows may have become decidable
   std::unordered_map<xcb_window_t, Owner> known_;  // decided top-level windows
   std::unordered_set<std::uint32_t> ownClients_;   // client bits of windows known to be ours
 };

@@ -136,10 +136,7 @@ class CaptureLoop {
     monitor_ = findMonitor();
     if (monitor_ != expected) throw PlatformError(kDisplayChanged);
 
-    damage_ = xcb_generate_id(c);
-    xcb_damage_create(c, damage_, conn_.root(), XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
-    region_ = xcb_generate_id(c);
-    xcb_xfixes_create_region(c, region_, 0, nullptr);
+    armDamage();
     xcb_xfixes_select_cursor_input(c, conn_.root(), XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
     xcb_randr_select_input(c, conn_.root(),
                            XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
@@ -185,7 +182,6 @@ class CaptureLoop {
     xcb_connection_t* c = conn_.get();
     bool changed = true;  // the screen as it is when capture starts is the first frame
     bool asked = false;   // the consumer wants a frame even if nothing changed
-    bool damaged = false;
     bool monitorsChanged = false;
     auto next = Clock::now();
     nextMonitorCheck_ = next + kMonitorRecheckInterval;
@@ -205,18 +201,7 @@ class CaptureLoop {
       if (shared_->stopping.load()) return;
       if (shared_->grabbingFails.load()) throw PlatformError(kGrabbingFails);
 
-      while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
-        const int type = event->response_type & 0x7f;
-        if (type == damageEvent_) {
-          damaged = true;
-        } else if (type == cursorEvent_) {
-          changed = true;  // the pointer changed its shape
-        } else if (type == randrFirst_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
-                   type == randrFirst_ + XCB_RANDR_NOTIFY) {
-          monitorsChanged = true;
-        }
-        std::free(event);  // errors of our own requests included: nothing to do about them
-      }
+      takeEvents(xcb_poll_for_event, changed, monitorsChanged);
       if (conn_.hasError()) throw PlatformError(kConnectionLost);
 
       if (Clock::now() < next) continue;
@@ -227,11 +212,11 @@ class CaptureLoop {
         monitorsChanged = false;
         checkMonitor();
       }
+      // Armed before the pointer's round trip, so the server has it before the next grab.
+      if (!damageArmed_) armDamage();
       if (pointerMoved()) changed = true;
-      if (damaged) {
-        damaged = false;
-        if (damageMeetsMonitor()) changed = true;
-      }
+      // What the server sent before the pointer's reply: every change made before this frame.
+      takeEvents(xcb_poll_for_queued_event, changed, monitorsChanged);
       if (frameRequested_.exchange(false)) asked = true;
       if (!changed && !asked) continue;
       if (shared_->inFlight.load() >= depth_) {
@@ -246,6 +231,24 @@ class CaptureLoop {
     }
   }
 
+  void takeEvents(xcb_generic_event_t* (*next)(xcb_connection_t*), bool& changed,
+                  bool& monitorsChanged) {
+    while (xcb_generic_event_t* event = next(conn_.get())) {
+      const int type = event->response_type & 0x7f;
+      if (type == damageEvent_) {
+        if (damageMeetsMonitor(*reinterpret_cast<xcb_damage_notify_event_t*>(event))) {
+          changed = true;
+        }
+      } else if (type == cursorEvent_) {
+        changed = true;  // the pointer changed its shape
+      } else if (type == randrFirst_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
+                 type == randrFirst_ + XCB_RANDR_NOTIFY) {
+        monitorsChanged = true;
+      }
+      std::free(event);  // errors of our own requests included: nothing to do about them
+    }
+  }
+
   bool pointerMoved() {
     XcbReply<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(
         conn_.get(), xcb_query_pointer(conn_.get(), conn_.root()), nullptr));
@@ -257,20 +260,30 @@ class CaptureLoop {
     return moved;
   }
 
-  // Takes the damage collected so far and says whether any of it lies on the monitor.
-  bool damageMeetsMonitor() {
-    xcb_connection_t* c = conn_.get();
-    xcb_damage_subtract(c, damage_, XCB_NONE, region_);
-    XcbReply<xcb_xfixes_fetch_region_reply_t> reply(
-        xcb_xfixes_fetch_region_reply(c, xcb_xfixes_fetch_region(c, region_), nullptr));
-    if (!reply) throw PlatformError(kConnectionLost);
-    const xcb_rectangle_t* rects = xcb_xfixes_fetch_region_rectangles(reply.get());
-    const int n = xcb_xfixes_fetch_region_rectangles_length(reply.get());
-    for (int i = 0; i < n; ++i) {
-      const RootRect r{rects[i].x, rects[i].y, rects[i].width, rects[i].height};
-      if (!isEmpty(intersect(r, monitor_))) return true;
+  // Watching for damage costs the server a region union per drawing operation for as long as
+  // the watch lives, so it is armed only until the first change that matters: that change makes
+  // a frame due, and the frame's grab (made after the next arming) holds whatever follows. The
+  // bounding box of a change elsewhere may reach over the monitor; that costs one extra frame.
+  void armDamage() {
+    damage_ = xcb_generate_id(conn_.get());
+    xcb_damage_create(conn_.get(), damage_, conn_.root(), XCB_DAMAGE_REPORT_LEVEL_BOUNDING_BOX);
+    // A new watch starts with the whole window damaged: emptied at once, its report ignored.
+    armedAt_ = xcb_damage_subtract(conn_.get(), damage_, XCB_NONE, XCB_NONE).sequence;
+    damageArmed_ = true;
+  }
+
+  bool damageMeetsMonitor(const xcb_damage_notify_event_t& event) {
+    if (!damageArmed_ || event.damage != damage_) return false;  // from a watch already let go
+    // Events carry the low 16 bits of the last request the server had read from us.
+    if (static_cast<std::int16_t>(event.sequence - static_cast<std::uint16_t>(armedAt_)) < 0) {
+      return false;
     }
-    return false;
+    const RootRect r{event.area.x, event.area.y, event.area.width, event.area.height};
+    if (isEmpty(intersect(r, monitor_))) return false;
+    xcb_damage_destroy(conn_.get(), damage_);
+    xcb_flush(conn_.get());
+    damageArmed_ = false;
+    return true;
   }
 
   XcbConnection conn_;
@@ -288,7 +301,8 @@ class CaptureLoop {
   int cursorEvent_ = -1;
   int randrFirst_ = -1;
   xcb_damage_damage_t damage_ = 0;
-  xcb_xfixes_region_t region_ = 0;
+  bool damageArmed_ = false;
+  unsigned armedAt_ = 0;  // sequence number of the request that emptied the new watch
   Clock::time_point nextMonitorCheck_;
   bool pointerKnown_ = false;
   std::int16_t pointerX_ = 0;

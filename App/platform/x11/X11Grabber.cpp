@@ -59,7 +59,7 @@ X11Grabber::X11Grabber(const std::string& display, RootRect monitor, int segment
 
   stages_.push_back(std::make_unique<OwnWindowStage>(conn_.get(), conn_.root(),
                                                      static_cast<std::uint32_t>(getpid())));
-  stages_.push_back(std::make_unique<CursorStage>(conn_.get()));
+  stages_.push_back(std::make_unique<CursorStage>(conn_.get(), conn_.root()));
 
   // Made here and not on first use, so a refusal is raised now.
   all_.push_back(std::make_unique<ShmSegment>(
@@ -120,8 +120,11 @@ bool X11Grabber::grabRaw(ShmSegment& segment, const RootRect& rect) {
 
 std::optional<BgraView> X11Grabber::fetch(ShmSegment*& segment, int x, int y, int w, int h) {
   SigpipeGuard guard;
-  // Errors of requests without replies arrive as events; nobody else reads them here.
-  while (xcb_generic_event_t* event = xcb_poll_for_event(conn_.get())) std::free(event);
+  // The stages' events, and errors of requests without replies, which nobody needs.
+  while (xcb_generic_event_t* event = xcb_poll_for_event(conn_.get())) {
+    for (auto& stage : stages_) stage->handle(*event);
+    std::free(event);
+  }
 
   if (x < 0 || y < 0 || w <= 0 || h <= 0 || x + w > monitor_.width || y + h > monitor_.height) {
     return std::nullopt;  // the caller's mistake, not the server's

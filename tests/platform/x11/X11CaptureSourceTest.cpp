@@ -232,21 +232,35 @@ TEST_F(X11CaptureSourceTest, AtMostSixFramesAreInFlight) {
   EXPECT_TRUE(collector_.waitForReceived(7)) << "delivery resumes once slots are free";
 }
 
-TEST_F(X11CaptureSourceTest, ThePointerIsDrawnAtItsHotSpot) {
-  scene_->setRedCursor(8, 2, 3);
-  scene_->movePointer(300, 200);
-  start();
-  ASSERT_TRUE(collector_.waitForReceived(1));
-  auto sample = collector_.latest();
-  const auto view = sample->imageBuffer()->pixels(280, 180, 40, 40);
+// The image is fetched again only when the pointer changes its shape, so a change during the
+// capture must still show, with its own hot spot.
+TEST_F(X11CaptureSourceTest, ThePointerIsDrawnAtItsHotSpotAndChangesShapeWhileCapturing) {
+  struct Shape {
+    int size, hotX, hotY, x, y;
+  };
+  const Shape shapes[] = {{8, 2, 3, 300, 200}, {5, 0, 4, 310, 190}, {12, 6, 6, 295, 205}};
+  for (std::size_t i = 0; i < std::size(shapes); ++i) {
+    const Shape& s = shapes[i];
+    SCOPED_TRACE(i);
+    const int before = collector_.received();
+    scene_->setRedCursor(s.size, s.hotX, s.hotY);
+    scene_->movePointer(s.x, s.y);
+    if (i == 0) start();
+    ASSERT_TRUE(collector_.waitForReceived(before + 1));
+    std::this_thread::sleep_for(50ms);  // the frame after both changes
+    auto sample = collector_.latest();
+    const auto view = sample->imageBuffer()->pixels(280, 180, 40, 40);
+    ASSERT_TRUE(view);
+    EXPECT_EQ(firstMismatch(*view, 280, 180, 40, 40,
+                            [&](int x, int y) {
+                              const int left = s.x - s.hotX, top = s.y - s.hotY;
+                              const bool cursor =
+                                  x >= left && x < left + s.size && y >= top && y < top + s.size;
+                              return cursor ? 0xff0000u : patternAt(x, y);
+                            }),
+              "");
+  }
   scene_->hideCursor();
-  ASSERT_TRUE(view);
-  EXPECT_EQ(firstMismatch(*view, 280, 180, 40, 40,
-                          [](int x, int y) {
-                            const bool cursor = x >= 298 && x < 306 && y >= 197 && y < 205;
-                            return cursor ? 0xff0000u : patternAt(x, y);
-                          }),
-            "");
 }
 
 TEST_F(X11CaptureSourceTest, OurOwnWindowsAreRepairedAwayAndOthersStay) {
@@ -293,6 +307,61 @@ TEST_F(X11CaptureSourceTest, OurOwnWindowsAreRepairedAwayAndOthersStay) {
 
   for (xcb_window_t w : made) xcb_destroy_window(other.c(), w);
   other.sync();
+}
+
+// The windows' stacking is learnt at start and then kept from structure events: our window made,
+// moved and raised during the capture, another one lowered, and our window put into a window
+// manager's frame after the frame was first seen empty, must still be repaired right.
+TEST_F(X11CaptureSourceTest, WindowsMadeMovedAndRestackedWhileCapturingAreFollowed) {
+  const auto pid = static_cast<std::uint32_t>(getpid());
+  X11Scene other(server_->display());
+  X11Scene ours(server_->display());
+  start();
+  ASSERT_TRUE(collector_.waitForReceived(1));
+  collector_.releaseAll();
+
+  const auto solid = [](std::uint32_t rgb) { return [rgb](int, int) { return rgb; }; };
+  const xcb_window_t below = other.window({0, 0, 400, 300}, 4242, otherPatternAt);
+  const xcb_window_t lowered = other.window({300, 150, 150, 100}, 4242, solid(0x00ff00));
+  const xcb_window_t own = ours.window({500, 400, 200, 150}, pid, solid(0xff00ff));
+  const std::uint32_t moveAndRaise[] = {250, 120, XCB_STACK_MODE_ABOVE};
+  xcb_configure_window(ours.c(), own,
+                       XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_STACK_MODE,
+                       moveAndRaise);
+  ours.sync();
+  const std::uint32_t lower[] = {XCB_STACK_MODE_BELOW};
+  xcb_configure_window(other.c(), lowered, XCB_CONFIG_WINDOW_STACK_MODE, lower);
+  other.sync();
+
+  // A window manager's frame, seen empty in one frame, then given our window (seen at the root in
+  // another) as its client.
+  const xcb_window_t frame = other.window({600, 400, 120, 90}, 0, solid(0x0000ff));
+  const auto nextFrame = [&](int x) {
+    const int before = collector_.received();
+    scene_->movePointer(x, 700);
+    EXPECT_TRUE(collector_.waitForReceived(before + 1));
+    auto sample = collector_.latest();
+    return std::pair(sample, sample->imageBuffer()->pixels(0, 0, 1024, 768));
+  };
+  ASSERT_TRUE(nextFrame(10).second);
+  const xcb_window_t framed = ours.window({900, 600, 110, 65}, pid, solid(0xff00ff));
+  ASSERT_TRUE(nextFrame(15).second);
+  xcb_reparent_window(ours.c(), framed, frame, 5, 20);
+  ours.sync();
+
+  const auto [sample, view] = nextFrame(20);
+  ASSERT_TRUE(view);
+  EXPECT_EQ(firstMismatch(*view, 0, 0, 1024, 768,
+                          [](int x, int y) -> std::uint32_t {
+                            if (x < 400 && y < 300) return otherPatternAt(x, y);
+                            if (x >= 300 && x < 450 && y >= 150 && y < 250) return 0x00ff00;
+                            return patternAt(x, y);
+                          }),
+            "");
+  for (xcb_window_t w : {below, lowered, frame}) xcb_destroy_window(other.c(), w);
+  xcb_destroy_window(ours.c(), own);
+  other.sync();
+  ours.sync();
 }
 
 // The lazy grab as the pipeline makes it: the viewport around the real pointer, cut out of the
