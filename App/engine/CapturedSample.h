@@ -51,4 +51,23 @@ class CapturedSample {
   virtual bool imageUnchanged() const { return false; }
 };
 
+// A complete frame of the screen that carries its own image, as live capture sources deliver.
+class ScreenFrameSample : public CapturedSample, public CapturedImage {
+ public:
+  ScreenFrameSample(double pts, bool unchanged) : pts_(pts), unchanged_(unchanged) {}
+
+  SampleOutputType outputType() const override { return SampleOutputType::screen; }
+  bool isValid() const override { return true; }
+  std::optional<AttachmentValue> statusAttachment() const override {
+    return AttachmentValue{static_cast<std::int64_t>(FrameStatus::complete)};
+  }
+  CapturedImage* imageBuffer() override { return this; }
+  double presentationTimeSeconds() const override { return pts_; }
+  bool imageUnchanged() const override { return unchanged_; }
+
+ private:
+  double pts_;
+  bool unchanged_;
+};
+
 }  // namespace kestrova

@@ -88,14 +88,13 @@ struct Counters {
 
 namespace {
 
-class PipeWireSample final : public CapturedSample, public CapturedImage {
+class PipeWireSample final : public ScreenFrameSample {
  public:
   PipeWireSample(std::shared_ptr<Frame> frame, CursorPlacement cursor, double pts, bool unchanged,
                  std::shared_ptr<Counters> counters)
-      : frame_(std::move(frame)),
+      : ScreenFrameSample(pts, unchanged),
+        frame_(std::move(frame)),
         cursor_(std::move(cursor)),
-        pts_(pts),
-        unchanged_(unchanged),
         counters_(std::move(counters)) {
     frame_->users.fetch_add(1);
     counters_->inFlight.fetch_add(1);
@@ -104,15 +103,6 @@ class PipeWireSample final : public CapturedSample, public CapturedImage {
     frame_->users.fetch_sub(1, std::memory_order_release);
     counters_->inFlight.fetch_sub(1);
   }
-
-  SampleOutputType outputType() const override { return SampleOutputType::screen; }
-  bool isValid() const override { return true; }
-  std::optional<AttachmentValue> statusAttachment() const override {
-    return AttachmentValue{static_cast<std::int64_t>(FrameStatus::complete)};
-  }
-  CapturedImage* imageBuffer() override { return this; }
-  double presentationTimeSeconds() const override { return pts_; }
-  bool imageUnchanged() const override { return unchanged_; }
 
   int width() const override { return frame_->width; }
   int height() const override { return frame_->height; }
@@ -128,8 +118,6 @@ class PipeWireSample final : public CapturedSample, public CapturedImage {
  private:
   std::shared_ptr<Frame> frame_;
   CursorPlacement cursor_;
-  double pts_;
-  bool unchanged_;
   std::shared_ptr<Counters> counters_;
 };
 

@@ -61,23 +61,14 @@ using Shared = X11CaptureSource::Shared;
 
 // One captured frame. Its pixels are grabbed when asked for, into a segment it keeps until it
 // goes; while it lives it holds one of the in-flight slots.
-class X11Sample final : public CapturedSample, public CapturedImage {
+class X11Sample final : public ScreenFrameSample {
  public:
   X11Sample(std::shared_ptr<Shared> shared, double pts, bool unchanged)
-      : shared_(std::move(shared)), pts_(pts), unchanged_(unchanged) {}
+      : ScreenFrameSample(pts, unchanged), shared_(std::move(shared)) {}
   ~X11Sample() override {
     shared_->grabber->release(segment_);
     shared_->inFlight.fetch_sub(1);
   }
-
-  SampleOutputType outputType() const override { return SampleOutputType::screen; }
-  bool isValid() const override { return true; }
-  std::optional<AttachmentValue> statusAttachment() const override {
-    return AttachmentValue{static_cast<std::int64_t>(FrameStatus::complete)};
-  }
-  CapturedImage* imageBuffer() override { return this; }
-  double presentationTimeSeconds() const override { return pts_; }
-  bool imageUnchanged() const override { return unchanged_; }
 
   int width() const override { return shared_->grabber->monitor().width; }
   int height() const override { return shared_->grabber->monitor().height; }
@@ -87,8 +78,6 @@ class X11Sample final : public CapturedSample, public CapturedImage {
 
  private:
   std::shared_ptr<Shared> shared_;
-  double pts_;
-  bool unchanged_;
   ShmSegment* segment_ = nullptr;
 };
 
