@@ -96,7 +96,7 @@ mutant cr4 "clicks placed without the display's scale" \
 # The writer's time stamps and the index written at the finish.
 mutant wr1 "packet duration not set" \
   'packet->duration = frameUnits_;' '' \
-  '^(FfmpegWriter|FragmentIndex)\.'
+  '^(FfmpegWriter|FragmentIndex)\.' '^RecorderEndToEnd\.'
 mutant wr2 "a frame at the last time stamp accepted (<= for <)" \
   'presentationTime <= lastPts_' 'presentationTime < lastPts_' \
   '^(FfmpegWriter|FragmentIndex)\.'
@@ -215,8 +215,29 @@ cleanup() {
   restore
   rm -f "$SAVED"
 }
+exec 3>&2
+CHILD=
+# Runs a command in the background and waits, so that Ctrl+C reaches the trap at once: a command
+# in the foreground that handles SIGINT itself (ninja does) would keep it from the trap.
+run() {
+  "$@" &
+  CHILD=$!
+  wait "$CHILD"
+  local rc=$?
+  CHILD=
+  return "$rc"
+}
+interrupted() {
+  if [[ $CHILD ]]; then
+    kill -TERM "$CHILD" 2>/dev/null
+    wait "$CHILD"
+  fi
+  # To the terminal: the trap may run inside a command whose output goes to a log.
+  echo "interrupted: source restored; binaries under $BUILD may hold a fault until rebuilt" >&3
+  exit 130
+}
 trap cleanup EXIT
-trap 'echo; echo "interrupted: source restored; binaries under $BUILD may hold a fault until rebuilt" >&2; exit 130' INT TERM
+trap interrupted INT TERM
 
 # The ninja targets (paths inside the build tree) of the executables the tests matching $1 run.
 targets_for() {
@@ -238,9 +259,9 @@ run_stage() {
     ((${#targets[@]})) || { FAILED="no test matches $regex"; return 2; }
   fi
   for t in "${targets[@]}"; do BUILT[$t]=1; done
-  nice -n 5 ninja -C "$BUILD" "${targets[@]}" >>"$log" 2>&1 || { FAILED="build failed"; return 2; }
+  run nice -n 5 ninja -C "$BUILD" "${targets[@]}" >>"$log" 2>&1 || { FAILED="build failed"; return 2; }
   rm -f "$BUILD/Testing/Temporary/LastTestsFailed.log"
-  if nice -n 5 ctest --test-dir "$BUILD" -R "$regex" -E "$EXCLUDE" --stop-on-failure \
+  if run nice -n 5 ctest --test-dir "$BUILD" -R "$regex" -E "$EXCLUDE" --stop-on-failure \
     --no-tests=error --timeout 300 -j "$JOBS" >>"$log" 2>&1; then
     return 1
   fi
@@ -282,7 +303,7 @@ for i in "${ORDER[@]}"; do
 done
 
 # The binaries built from faults, built again from the restored source.
-if ((${#BUILT[@]})) && ! nice -n 5 ninja -C "$BUILD" "${!BUILT[@]}" >"$LOGS/rebuild.log" 2>&1; then
+if ((${#BUILT[@]})) && ! run nice -n 5 ninja -C "$BUILD" "${!BUILT[@]}" >"$LOGS/rebuild.log" 2>&1; then
   echo "rebuilding after the faults failed: see $LOGS/rebuild.log" >&2
 fi
 
