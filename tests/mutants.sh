@@ -322,7 +322,7 @@ echo "$((${#ORDER[@]} - SURVIVORS)) of ${#ORDER[@]} caught."
 #   vt4 ViewportTracker.EasesTowardsTheDeadZoneEdge
 #   vt5 ViewportTracker.IsAtRestOnlyWhenEasingWouldMoveLessThanHalfAPixel
 #   tl1 Timeline.APauseCutsThePausedTimeAndNothingElse
-#   tl2 SURVIVED: no test stops after a pause, a resume and a change
+#   tl2 SURVIVED; since caught by Timeline.TheVideoLastsUntilTheStopOrThePauseItEndsIn (a new row)
 #   tl3 Timeline.FrameWithTheSameCaptureTimeIsDropped
 #   tl4 Timeline.TheVideoLastsUntilTheStopOrThePauseItEndsIn
 #   tl5 Timeline.OutputTimesFollowCaptureTimesInUnitsOf6000
@@ -339,7 +339,7 @@ echo "$((${#ORDER[@]} - SURVIVORS)) of ${#ORDER[@]} caught."
 #   wr3 FfmpegWriter.FinishedFileIsRegularHighProfileH264WithTheAppendedTimes
 #   wr4 FfmpegWriter.FinishedFileIsRegularHighProfileH264WithTheAppendedTimes
 #   ct1 AppControllerTest.ARecordingGoesThroughEveryStateInOrder
-#   ct2 SURVIVED: no test resumes after a second pause, when the clock would fall back
+#   ct2 SURVIVED; since caught by AppControllerTest.TheClockLeavesPausesOut (a second resume)
 #   ct3 AppControllerTest.TheClockLeavesPausesOut
 #   pf1 PrefsTest.OutputSizeFollowsThePresetAndClampsCustomSizes
 #   pf2 AppControllerTest.TheRecordingIsConfiguredFromThePreferencesWhenTheCountdownEnds
