@@ -106,6 +106,7 @@ std::filesystem::path Recorder::stop() {
   // After every frame already queued.
   auto finished = std::make_shared<std::promise<FinishResult>>();
   auto result = finished->get_future();
+  // Filled on the queue; read here only once the writer's completion, which follows, has come.
   FrameReport report;
   queue_.post([this, finished, stopTime, &report] {
     if (pipeline_) {
