@@ -54,7 +54,8 @@ mutant tl2 "resume: the pause gap never cleared, cut again later" \
   'tl.pendingGap = 0;' '' \
   '^Timeline\.' '^RecorderTest\.'
 mutant tl3 "a frame at the last output time accepted (> became >=)" \
-  'if (!(t > tl.lastTime)) return false;' 'if (!(t >= tl.lastTime)) return false;' \
+  'if (!(t > tl.lastTime)) return DropReason::notLater;' \
+  'if (!(t >= tl.lastTime)) return DropReason::notLater;' \
   '^(Timeline|FramePipelineDrops)\.'
 mutant tl4 "stopped while paused: the video runs on to the stop" \
   'const double end = tl.paused ? tl.pausedAt : stopTime;' 'const double end = stopTime;' \
@@ -121,7 +122,7 @@ mutant ct3 "the clock runs on while paused" \
 
 # Preference clamps.
 mutant pf1 "custom size not rounded down to even" \
-  'return v & ~std::int64_t{1};' 'return v;' \
+  'kMinCustomSize) & ~std::int64_t{1};' 'kMinCustomSize);' \
   '^PrefsTest\.'
 mutant pf2 "any rate of 60 or more records at 60 (== became >=)" \
   'integer(kFps) == 60 ? 60 : 30' 'integer(kFps) >= 60 ? 60 : 30' \
