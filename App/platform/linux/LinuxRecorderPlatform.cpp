@@ -1,5 +1,6 @@
 #include "LinuxRecorderPlatform.h"
 
+#include "EvdevClickMonitor.h"
 #include "FfmpegWriter.h"
 #include "PipeWireStream.h"
 #include "RingImage.h"
@@ -26,8 +27,8 @@ RecorderPlatform makeRecorderPlatform(const std::string& display) {
 }
 
 RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
-                                        std::shared_ptr<void> keepAlive) {
-  auto stream = std::make_shared<wayland::PipeWireStream>(std::move(remote), node);
+                                        std::shared_ptr<void> keepAlive, int fps) {
+  auto stream = std::make_shared<wayland::PipeWireStream>(std::move(remote), node, fps);
   RecorderPlatform p;
   p.displays = std::make_shared<wayland::WaylandDisplayList>(stream, node);
   p.makeCaptureSource = [stream, keepAlive] {
@@ -35,6 +36,7 @@ RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
   };
   p.makeWriter = [](const RecorderConfig& config) { return ffmpeg::createFfmpegWriter(config); };
   p.pointer = std::make_shared<wayland::WaylandPointerSource>(stream);
+  p.clickMonitor = std::make_shared<evdev::EvdevClickMonitor>();
   p.clock = std::make_shared<SteadyHostClock>();
   p.makeRing = [] { return qt::makeRingImage(); };
   return p;
