@@ -68,6 +68,7 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : 
 declare -A seen
 for ((r = 0; r < reps; r++)); do
   for who in "${contenders[@]}"; do
+    rm -f "$tmp/${who:0:1}"*.mp4  # a name already taken would get " (2)", and the count the old file
     out=$("run_$who" 2>"$tmp/err") || { echo "$who failed:" >&2; cat "$tmp/err" >&2; exit 1; }
     cpu=$(awk -v c="$(field cpu_s "$out")" -v d="$seconds" 'BEGIN { printf "%.3f", c / d }')
     mutter=$(awk -v c="$(field mutter_cpu_s "$out")" -v d="$seconds" 'BEGIN { printf "%.3f", c / d }')
