@@ -185,6 +185,7 @@ void AppController::begin() {
     fail(describe(std::current_exception()));
     return;
   }
+  ++countdownRun_;
   setState(RecordingState::countdown(kCountdownFrom));
   views_->hideMainWindow();
   views_->showCountdownPanel(displays_->panelArea(display_.id));
@@ -199,12 +200,14 @@ void AppController::countdownSecondElapsed() {
     return;
   }
   countdown_.reset();
-  startRecording();
+  // The recording's first frame must not catch the countdown on its way out.
+  views_->clearCountdownPanel([self = QPointer<AppController>(this), run = countdownRun_] {
+    if (self && self->countdownRun_ == run && self->state_.isCountdown()) self->startRecording();
+  });
 }
 
 void AppController::startRecording() {
-  views_->removeCountdownPanel();
-
+  // The countdown panel is gone already (clearCountdownPanel).
   const OutputFolder folder =
       resolveOutputFolder(Prefs::string(Prefs::kOutputPath), Prefs::defaultFolder());
   if (folder.path.isEmpty()) {
@@ -293,7 +296,7 @@ void AppController::startFinished(std::uint64_t id, std::exception_ptr error) {
   segmentStart_ = clock_->now();
   setState(RecordingState::recording());
   startTimer();
-  views_->showToolbarPanel(displays_->panelArea(display_.id));
+  views_->showToolbarPanel(displays_->toolbarArea(display_.id));
 
   if (attempt->failure)
     engineFailed(id, attempt->failure);
