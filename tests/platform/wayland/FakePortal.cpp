@@ -8,6 +8,7 @@
 // (interface org.kestrova.Fake) lets the test count dialogs and open sessions, and end a session as
 // the desktop's "stop sharing" control does.
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -28,28 +29,12 @@
 
 namespace {
 
-struct IntPair {
-  int first = 0;
-  int second = 0;
-};
-
+// A stream as the portal lists it: its PipeWire node and its properties.
 struct StreamEntry {
   uint node = 0;
   QVariantMap properties;
 };
 
-QDBusArgument& operator<<(QDBusArgument& arg, const IntPair& pair) {
-  arg.beginStructure();
-  arg << pair.first << pair.second;
-  arg.endStructure();
-  return arg;
-}
-const QDBusArgument& operator>>(const QDBusArgument& arg, IntPair& pair) {
-  arg.beginStructure();
-  arg >> pair.first >> pair.second;
-  arg.endStructure();
-  return arg;
-}
 QDBusArgument& operator<<(QDBusArgument& arg, const StreamEntry& stream) {
   arg.beginStructure();
   arg << stream.node << stream.properties;
@@ -63,9 +48,17 @@ const QDBusArgument& operator>>(const QDBusArgument& arg, StreamEntry& stream) {
   return arg;
 }
 
+// An (ii) pair, as a stream's size and position are sent.
+QVariant intPair(int first, int second) {
+  QDBusArgument arg;
+  arg.beginStructure();
+  arg << first << second;
+  arg.endStructure();
+  return QVariant::fromValue(arg);
+}
+
 }  // namespace
 
-Q_DECLARE_METATYPE(IntPair)
 Q_DECLARE_METATYPE(StreamEntry)
 
 namespace {
@@ -157,9 +150,8 @@ class Portal : public QObject {
     const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
     options_.tokens.insert(token);
     QVariantMap properties{{QStringLiteral("source_type"), 1u},
-                           {QStringLiteral("size"), QVariant::fromValue(IntPair{1280, 720})}};
-    if (options_.position)
-      properties.insert(QStringLiteral("position"), QVariant::fromValue(IntPair{1920, 0}));
+                           {QStringLiteral("size"), intPair(1280, 720)}};
+    if (options_.position) properties.insert(QStringLiteral("position"), intPair(1920, 0));
     const QList<StreamEntry> streams{{42, properties}};
     return respond(call, options, 0,
                    {{QStringLiteral("streams"), QVariant::fromValue(streams)},
@@ -235,31 +227,20 @@ class Control : public QObject {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  qDBusRegisterMetaType<IntPair>();
   qDBusRegisterMetaType<StreamEntry>();
   qDBusRegisterMetaType<QList<StreamEntry>>();
 
+  QCommandLineParser parser;
+  parser.addOptions({{"cursor-modes", "", "n", "7"},
+                     {"dialog", "", "answer", "accept"},
+                     {"token", "", "token"},
+                     {"position", ""}});
+  parser.process(app);
   Options options;
-  const QStringList args = app.arguments();
-  for (int i = 1; i < args.size(); ++i) {
-    const QString& flag = args[i];
-    const QString value = i + 1 < args.size() ? args[i + 1] : QString();
-    if (flag == u"--cursor-modes") {
-      options.cursorModes = value.toUInt();
-      ++i;
-    } else if (flag == u"--dialog") {
-      options.dialog = value;
-      ++i;
-    } else if (flag == u"--token") {
-      options.tokens.insert(value);
-      ++i;
-    } else if (flag == u"--position") {
-      options.position = true;
-    } else {
-      std::fprintf(stderr, "fake_portal: unknown option %s\n", qPrintable(flag));
-      return 2;
-    }
-  }
+  options.cursorModes = parser.value("cursor-modes").toUInt();
+  options.dialog = parser.value("dialog");
+  for (const QString& token : parser.values("token")) options.tokens.insert(token);
+  options.position = parser.isSet("position");
 
   QDBusConnection bus = QDBusConnection::sessionBus();
   Portal portal(std::move(options));
