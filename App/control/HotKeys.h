@@ -27,16 +27,12 @@ class HotKeys {
   // Takes `key` for `id` and runs `action` for it; a second call with the same id replaces the
   // action and takes its key as well.
   virtual void registerKey(std::uint32_t id, QKeyCombination key, std::function<void()> action) = 0;
-
-  // Whether `id` was registered and its key is really taken.
-  virtual bool isGrabbed(std::uint32_t id) const = 0;
 };
 
 // For sessions without global keys, and for tests.
 class NoHotKeys final : public HotKeys {
  public:
   void registerKey(std::uint32_t, QKeyCombination, std::function<void()>) override {}
-  bool isGrabbed(std::uint32_t) const override { return false; }
 };
 
 }  // namespace kestrova

@@ -1,12 +1,9 @@
 #include "X11Desktop.h"
 
 #include <gtest/gtest.h>
-#include <xcb/xcb.h>
-#include <xcb/xtest.h>
 
 #include "RecorderError.h"
 #include "Xcb.h"
-#include "support/XvfbServer.h"
 
 namespace kestrova::x11 {
 namespace {
@@ -37,15 +34,6 @@ TEST(X11Desktop, RootCoordinatesTurnIntoDesktopPointsWithYUpAndBack) {
     EXPECT_EQ(desktop, c.desktop);
     EXPECT_EQ(rootRectFromDesktopFrame(desktop, c.rootHeight), c.root);
   }
-}
-
-TEST(X11PointerSource, ReadsThePointerOfARealServerInDesktopPoints) {
-  testing::XvfbServer x(640, 480);
-  X11PointerSource pointer(x.display().c_str());
-  XcbConnection conn(x.display().c_str());
-  xcb_test_fake_input(conn.get(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, conn.root(), 100, 30, 0);
-  free(xcb_get_input_focus_reply(conn.get(), xcb_get_input_focus(conn.get()), nullptr));
-  EXPECT_EQ(pointer.mouseLocation(), (Point{100, 450}));
 }
 
 TEST(XcbConnection, NoServerIsAPlatformErrorThatSaysSo) {
