@@ -21,7 +21,7 @@ seconds=${SECONDS_TO_RECORD:-15}
 reps=${REPS:-1}
 w=1280 h=720 fps=30
 cmake --build "$build" --target kestrova-record wayland_lab >/dev/null
-lab=$build/tests/wayland_lab
+lab=$build/bench/wayland_lab
 record=$(realpath "$build/App/App/kestrova-record")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
