@@ -49,13 +49,14 @@ class FakePortalBus {
   bool ready() const { return !address().empty() && (ready_ || portal_.program().isEmpty()); }
   const std::string& address() const { return bus_.address(); }
 
-  // Asks the fake's control object.
+  // Asks the fake what it saw, or tells it to end every session.
   uint ask(const char* method) {
     QDBusConnection bus =
         QDBusConnection::connectToBus(QString::fromStdString(address()), QStringLiteral("test"));
     const QDBusMessage reply = bus.call(QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/kestrova/Fake"),
-        QStringLiteral("org.kestrova.Fake"), QString::fromLatin1(method)));
+        QStringLiteral("org.freedesktop.portal.Desktop"),
+        QStringLiteral("/org/freedesktop/portal/desktop"),
+        QStringLiteral("org.freedesktop.portal.ScreenCast"), QString::fromLatin1(method)));
     EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << method;
     return reply.arguments().value(0).toUInt();
   }
@@ -74,51 +75,28 @@ class ScreenCastPortalTest : public ::testing::Test {
   }
 };
 
-struct OutcomeCase {
-  const char* story;
-  QStringList portalArgs;
-  std::string storedToken;
-  Outcome outcome;
-  int dialogs;              // -1: no portal to ask
-  const char* messagePart;  // nullptr: no message
-};
+constexpr const char* kKnownToken = "7c1e0e36-0d4f-4c1b-9a3e-8a1d3f5e2b10";  // for --token
+constexpr const char* kStaleToken = "0b8f2a44-51de-4e0e-8d7b-1f6f7c0a9e21";  // refused
 
 TEST_F(ScreenCastPortalTest, OutcomesOfARequest) {
-  const OutcomeCase cases[] = {
-      {"no token: the dialog, then the stream", {}, "", Outcome::granted, 1, nullptr},
-      {"a token the portal knows: no dialog",
-       {"--token", "7c1e0e36-0d4f-4c1b-9a3e-8a1d3f5e2b10"},
-       "7c1e0e36-0d4f-4c1b-9a3e-8a1d3f5e2b10",
-       Outcome::granted,
-       0,
-       nullptr},
-      {"a token the portal refuses: asked again, with the dialog",
-       {},
-       "0b8f2a44-51de-4e0e-8d7b-1f6f7c0a9e21",
-       Outcome::granted,
-       1,
-       nullptr},
-      {"the user cancels the dialog: no message",
-       {"--dialog", "cancel"},
-       "",
-       Outcome::cancelled,
-       1,
-       nullptr},
-      {"a portal without pointer metadata",
-       {"--cursor-modes", "3"},
-       "",
-       Outcome::failed,
-       0,
-       "does not report the pointer"},
-      {"the portal fails twice: one retry, then a message",
-       {"--dialog", "fail"},
-       "",
-       Outcome::failed,
-       2,
-       "could not start screen sharing"},
-      {"no portal on the bus", {"--absent"}, "", Outcome::failed, -1, "xdg-desktop-portal"},
+  using enum Outcome;
+  const struct {
+    const char* story;
+    QStringList portalArgs;
+    std::string storedToken;
+    Outcome outcome;
+    int dialogs;              // -1: no portal to ask
+    const char* messagePart;  // nullptr: no message
+  } cases[] = {
+      {"no token: the dialog, then the stream", {}, "", granted, 1, nullptr},
+      {"a known token: no dialog", {"--token", kKnownToken}, kKnownToken, granted, 0, nullptr},
+      {"a refused token: asked again, with the dialog", {}, kStaleToken, granted, 1, nullptr},
+      {"the user cancels: no message", {"--dialog", "cancel"}, "", cancelled, 1, nullptr},
+      {"no pointer metadata", {"--cursor-modes", "3"}, "", failed, 0, "does not report"},
+      {"two failures: one retry, then a message", {"--dialog", "fail"}, "", failed, 2, "could not"},
+      {"no portal on the bus", {"--absent"}, "", failed, -1, "xdg-desktop-portal"},
   };
-  for (const OutcomeCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.story);
     FakePortalBus bus(c.portalArgs);
     ASSERT_TRUE(bus.ready());
@@ -133,7 +111,7 @@ TEST_F(ScreenCastPortalTest, OutcomesOfARequest) {
       EXPECT_EQ(result.message, "");
     if (c.dialogs < 0) continue;
     EXPECT_EQ(bus.ask("DialogsShown"), static_cast<uint>(c.dialogs));
-    if (c.outcome == Outcome::granted) {
+    if (c.outcome == granted) {
       EXPECT_TRUE(result.stream.pipeWireFd.valid());
       EXPECT_EQ(result.stream.nodeId, 42u);
       EXPECT_FALSE(result.stream.restoreToken.empty());
@@ -185,7 +163,7 @@ TEST_F(ScreenCastPortalTest, TheDesktopEndingTheSessionCallsOnClosedOnce) {
 }
 
 TEST_F(ScreenCastPortalTest, ARecordingsStreamKeepsTheStoredTokenCurrent) {
-  std::string stored = "0b8f2a44-51de-4e0e-8d7b-1f6f7c0a9e21";  // refused by the fake
+  std::string stored = kStaleToken;
   const RestoreTokenStore store{[&] { return stored; },
                                 [&](const std::string& token) { stored = token; }};
   {
