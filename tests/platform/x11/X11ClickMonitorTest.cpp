@@ -7,8 +7,10 @@
 
 #include "ClickHandler.h"
 #include "FramePipeline.h"
+#include "RecorderError.h"
 #include "SerialQueue.h"
 #include "X11Desktop.h"
+#include "Xcb.h"
 #include "platform/x11/X11Scene.h"
 #include "support/Inbox.h"
 #include "support/XvfbServer.h"
@@ -106,8 +108,14 @@ TEST_F(X11ClickMonitorTest, HandlerMayRemoveItsOwnMonitor) {
   EXPECT_FALSE(token);
 }
 
-TEST(X11ClickMonitor, DisplayThatCannotDeliverPressesGivesNoMonitor) {
+TEST(X11ClickMonitor, ADisplayThatCannotDeliverPressesGivesNoMonitor) {
   EXPECT_EQ(X11ClickMonitor(":4097").install([] {}), nullptr) << "no server at all";
+  try {
+    XcbConnection c(":4097");
+    FAIL() << "connected to a display that does not exist";
+  } catch (const PlatformError& e) {
+    EXPECT_STREQ(e.what(), "Could not connect to the X server :4097.");
+  }
   // XInput 2 events are generic events; this server cannot send any.
   testing::XvfbServer server(64, 64, {"-extension", "Generic Event Extension"});
   EXPECT_EQ(X11ClickMonitor(server.display()).install([] {}), nullptr);
