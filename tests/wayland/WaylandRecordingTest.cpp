@@ -315,7 +315,7 @@ TEST_F(WaylandRecording, TheProgramRecordsWithTogglesAndFollowsThePointer) {
   expectFollowedTheStops(folder);
 }
 
-// `platform`'s capture, noting when the first picture was captured: output time zero.
+// The capture of `inner`, noting in `at` when the first picture was captured: output time zero.
 class FirstFrameTap final : public CaptureSource {
  public:
   FirstFrameTap(std::unique_ptr<CaptureSource> inner, std::atomic<double>& at)
@@ -340,6 +340,43 @@ class FirstFrameTap final : public CaptureSource {
   std::atomic<double>& at_;
 };
 
+// A recorder started on `cast`'s stream into `url`: 640×360 at 30 fps, a camera that settles at
+// once unless `adjust` says otherwise, and the failures it reports.
+struct CastRecording {
+  using Adjust = std::function<void(RecorderPlatform&, RecorderConfig&)>;
+  CastRecording(const MutterCast& cast, const fs::path& url, const Adjust& adjust = {}) {
+    RecorderPlatform platform = linux_desktop::makeScreenCastPlatform(UniqueFd(), cast.node());
+    platform.makeCaptureSource = [make = platform.makeCaptureSource, this] {
+      return std::make_unique<FirstFrameTap>(make(), firstFrame);
+    };
+    const DisplayInfo& display = chooseDisplay(platform.displays->displays(), 0);
+    cfg.displayID = display.id;
+    cfg.screenFrame = display.frame;
+    cfg.scale = display.scale;
+    cfg.width = kOutW;
+    cfg.height = kOutH;
+    cfg.fps = kFps;
+    cfg.smoothing = 0;
+    cfg.deadZone = 0;
+    cfg.url = url;
+    if (adjust) adjust(platform, cfg);
+    recorder = Recorder::create(cfg, std::move(platform));
+    recorder->setOnFailure([this](std::exception_ptr e) { errors.add(e); });
+    recorder->start();
+  }
+  // When output time zero was captured, on the steady clock; waited for.
+  Clock::time_point zero() {
+    EXPECT_TRUE(waitUntil([&] { return firstFrame > 0; }, 10s)) << "no frame came";
+    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(firstFrame.load())));
+  }
+
+  RecorderConfig cfg;
+  std::atomic<double> firstFrame{0};
+  testing::Inbox<std::exception_ptr> errors;
+  std::shared_ptr<Recorder> recorder;
+};
+
 // A still screen, and the pointer jumps across it: PipeWire sends nothing while the screen stands
 // still, yet the camera's glide after the jump shows at the frame rate, as the tracker eases. Then
 // the desktop ends the cast (its "stop sharing" control): the recorder hears of it once, as the
@@ -351,38 +388,19 @@ TEST_F(WaylandRecording, AJumpOnAStillScreenGlidesAndTheCastsEndKeepsTheFile) {
   cast.moveTo(from.x, from.y);
   std::this_thread::sleep_for(500ms);  // the window's arrival animates; let it finish
   const fs::path url = prepare("glide") / "glide.mp4";
-  RecorderPlatform platform = linux_desktop::makeScreenCastPlatform(UniqueFd(), cast.node());
-  std::atomic<double> firstFrame{0};
-  platform.makeCaptureSource = [make = platform.makeCaptureSource, &firstFrame] {
-    return std::make_unique<FirstFrameTap>(make(), firstFrame);
-  };
-  const DisplayInfo& display = chooseDisplay(platform.displays->displays(), 0);
-  RecorderConfig cfg;
-  cfg.displayID = display.id;
-  cfg.screenFrame = display.frame;
-  cfg.scale = display.scale;
-  cfg.width = kOutW;
-  cfg.height = kOutH;
-  cfg.fps = kFps;
-  cfg.smoothing = 0.45;  // eases for about 1.5 s after the jump
-  cfg.deadZone = 0;
-  cfg.url = url;
-  auto recorder = Recorder::create(cfg, std::move(platform));
-  testing::Inbox<std::exception_ptr> errors;
-  recorder->setOnFailure([&](std::exception_ptr e) { errors.add(e); });
-  recorder->start();
-  ASSERT_TRUE(waitUntil([&] { return firstFrame > 0; }, 10s)) << "no frame came";
-  const Clock::time_point t0(std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double>(firstFrame.load())));
+  CastRecording recording(cast, url, [](RecorderPlatform&, RecorderConfig& cfg) {
+    cfg.smoothing = 0.45;  // eases for about 1.5 s after the jump
+  });
+  const Clock::time_point t0 = recording.zero();
   std::this_thread::sleep_for(600ms);
   const double jumpedAt = std::chrono::duration<double>(Clock::now() - t0).count();
   cast.moveTo(to.x, to.y);
   std::this_thread::sleep_for(2200ms);
   cast.stop();
-  errors.waitFor(1);
+  recording.errors.waitFor(1);
   std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(recorder->stop(), url);
-  const std::vector<std::exception_ptr> told = errors.take();
+  EXPECT_EQ(recording.recorder->stop(), url);
+  const std::vector<std::exception_ptr> told = recording.errors.take();
   ASSERT_EQ(told.size(), 1u) << "the end of the cast was not reported exactly once";
   try {
     std::rethrow_exception(told[0]);
@@ -409,7 +427,8 @@ TEST_F(WaylandRecording, AJumpOnAStillScreenGlidesAndTheCastsEndKeepsTheFile) {
 
   // Replayed over the same frame times, the tracker goes where the video went.
   const Rect end = settledViewport(to);
-  ViewportTracker tracker{{kScreenW, kScreenH}, {kOutW, kOutH}, cfg.smoothing, 0, 0, 0, false};
+  ViewportTracker tracker{
+      {kScreenW, kScreenH}, {kOutW, kOutH}, recording.cfg.smoothing, 0, 0, 0, false};
   tracker.update(from, 0);
   double longestStep = 0;
   int gliding = 0;
