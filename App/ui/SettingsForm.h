@@ -7,6 +7,7 @@
 class QAbstractButton;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QSlider;
 class QVBoxLayout;
@@ -19,9 +20,6 @@ class ElidedLabel;
 class ProminentButton;
 class SegmentedControl;
 class StatusArea;
-
-// A custom width or height as the form stores it: within 160…7680 pixels and even.
-std::int64_t clampedCustomSize(std::int64_t pixels);
 
 // The main window's settings form: output size, frame rate, display, how the capture follows the
 // pointer, the click indicator, the output folder, the start button and the status area. Every
@@ -57,6 +55,7 @@ class SettingsForm : public QWidget {
   QSlider* smoothnessSlider() const { return smoothness_; }
   QSlider* deadZoneSlider() const { return deadZone_; }
   QCheckBox* clicksToggle() const { return clicks_; }
+  QLabel* clicksNote() const { return clicksNote_; }
   QWidget* folderRow() const { return folderRow_; }
   ElidedLabel* folderName() const { return folderName_; }
   QAbstractButton* changeFolderButton() const { return changeFolder_; }
@@ -87,6 +86,7 @@ class SettingsForm : public QWidget {
   QSlider* smoothness_ = nullptr;
   QSlider* deadZone_ = nullptr;
   QCheckBox* clicks_ = nullptr;
+  QLabel* clicksNote_ = nullptr;
   QWidget* folderRow_ = nullptr;
   ElidedLabel* folderName_ = nullptr;
   QAbstractButton* changeFolder_ = nullptr;

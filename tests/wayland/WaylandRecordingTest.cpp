@@ -2,6 +2,7 @@
 // pointer as metadata, a Wayland client animates a coded pattern, mutter's remote-desktop API
 // drives the pointer, and the file is decoded again to see what a viewer would see.
 #include <gtest/gtest.h>
+#include <linux/input.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,11 +16,13 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "CursorOverlay.h"
+#include "EvdevClickMonitor.h"
 #include "LinuxRecorderPlatform.h"
 #include "Mp4Probe.h"
 #include "MutterCast.h"
@@ -345,7 +348,8 @@ class FirstFrameTap final : public CaptureSource {
 struct CastRecording {
   using Adjust = std::function<void(RecorderPlatform&, RecorderConfig&)>;
   CastRecording(const MutterCast& cast, const fs::path& url, const Adjust& adjust = {}) {
-    RecorderPlatform platform = linux_desktop::makeScreenCastPlatform(UniqueFd(), cast.node());
+    RecorderPlatform platform =
+        linux_desktop::makeScreenCastPlatform(UniqueFd(), cast.node(), {}, kFps);
     platform.makeCaptureSource = [make = platform.makeCaptureSource, this] {
       return std::make_unique<FirstFrameTap>(make(), firstFrame);
     };
@@ -449,6 +453,72 @@ TEST_F(WaylandRecording, AJumpOnAStillScreenGlidesAndTheCastsEndKeepsTheFile) {
   if (kAtSpeed) {
     EXPECT_LT(longestStep, 2.0 / kFps) << "the glide is not at the frame rate";
   }
+}
+
+// A mouse press read from a pointer device (here a pipe of recorded input events) during a
+// recording: the ring grows around the pointer where the cast's metadata has it at that moment.
+TEST_F(WaylandRecording, APressDrawsTheRingWhereTheCastHasThePointer) {
+  Pattern pattern(kFps);
+  MutterCast cast(session->bus());
+  const Point at{640, 360};
+  cast.moveTo(at.x, at.y);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  auto mouse = std::make_shared<UniqueFd>(ends[0]);
+  const UniqueFd hand(ends[1]);
+  const fs::path url = prepare("click") / "click.mp4";
+  CastRecording recording(cast, url, [mouse](RecorderPlatform& platform, RecorderConfig& cfg) {
+    platform.clickMonitor = std::make_shared<evdev::EvdevClickMonitor>([mouse] {
+      std::vector<UniqueFd> devices;
+      devices.push_back(std::move(*mouse));
+      return devices;
+    });
+    cfg.clickIndicator = true;
+  });
+  const Clock::time_point t0 = recording.zero();
+  std::this_thread::sleep_for(600ms);
+  const double pressedAt = std::chrono::duration<double>(Clock::now() - t0).count();
+  input_event press{};
+  press.type = EV_KEY;
+  press.code = BTN_LEFT;
+  press.value = 1;
+  ASSERT_EQ(write(hand.get(), &press, sizeof press), static_cast<ssize_t>(sizeof press));
+  std::this_thread::sleep_for(800ms);
+  ASSERT_EQ(recording.recorder->stop(), url);
+
+  // The ring's rim, white, crossed by a row and a column 8 pixels above and left of the centre,
+  // clear of any pointer image: the crossings lie symmetric about the centre.
+  const Rect viewport = settledViewport(at);
+  const int cx = static_cast<int>(at.x - viewport.minX()),
+            cy = static_cast<int>(at.y - viewport.minY());
+  const auto white = [](const DecodedFrame& f, int x, int y) {
+    const Rgb c = rgbAt(f, x, y);
+    return std::min({c.r, c.g, c.b}) > 120;  // the pattern's blue stays under 60
+  };
+  const auto middleOfRim = [](auto&& isRim) -> std::optional<double> {
+    int first = 0, last = -1;
+    for (int d = -45; d <= 45; ++d) {
+      if (!isRim(d)) continue;
+      if (last < first) first = d;
+      last = d;
+    }
+    if (last < first) return std::nullopt;
+    return (first + last) / 2.0;
+  };
+  int ringed = 0;
+  ASSERT_TRUE(testing::decodeFrames(url, [&](const DecodedFrame& f) {
+    const auto dx = middleOfRim([&](int d) { return white(f, cx + d, cy - 8); });
+    const auto dy = middleOfRim([&](int d) { return white(f, cx - 8, cy + d); });
+    if (!dx && !dy) return;
+    const double t = f.pts / 6000.0;
+    SCOPED_TRACE(::testing::Message() << "frame at " << t << " s, pressed at " << pressedAt);
+    EXPECT_GT(t, pressedAt - 0.05) << "a ring before the press";
+    ASSERT_TRUE(dx && dy) << "a ring cut on one side";
+    EXPECT_NEAR(*dx, 0, 3) << "the ring is off the pointer across";
+    EXPECT_NEAR(*dy, 0, 3) << "the ring is off the pointer down";
+    ++ringed;
+  }));
+  EXPECT_GE(ringed, 2) << "no ring in the video";
 }
 
 // Samples that repeat one frame draw the pointer each where it was: none may leave a trail of an
