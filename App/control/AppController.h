@@ -157,7 +157,8 @@ class AppController final : public QObject {
 
   DisplayInfo display_;  // chosen at begin, for the countdown, the recording and the toolbar
   std::unique_ptr<ScheduledJob> countdown_;
-  int countdownLeft_ = 0;  // seconds still to count
+  int countdownLeft_ = 0;           // seconds still to count
+  std::uint64_t countdownRun_ = 0;  // which countdown a panel being cleared belongs to
   std::unique_ptr<ScheduledJob> ticker_;
   Clock::TimePoint segmentStart_;
   double accumulated_ = 0;  // seconds of the segments that ended at a pause

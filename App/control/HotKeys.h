@@ -27,6 +27,11 @@ class HotKeys {
   // Takes `key` for `id` and runs `action` for it; a second call with the same id replaces the
   // action and takes its key as well.
   virtual void registerKey(std::uint32_t id, QKeyCombination key, std::function<void()> action) = 0;
+
+  // For sessions whose keys come from a service that answers later (a desktop portal): calls
+  // `settled` once, on the main thread, saying whether any key works at all. Where that is known
+  // at once, it is never called and the window shows its usual key hints.
+  virtual void onSettled(std::function<void(bool available)> settled) { (void)settled; }
 };
 
 // For sessions without global keys, and for tests.

@@ -20,7 +20,8 @@ constexpr uint kCursorAsMetadata = 2;
 
 }  // namespace
 
-MutterCast::MutterCast(QDBusConnection bus, Cursor cursor) : bus_(std::move(bus)) {
+MutterCast::MutterCast(QDBusConnection bus, Cursor cursor, const QString& connector)
+    : bus_(std::move(bus)) {
   const auto path = [](const QDBusMessage& reply) {
     return reply.arguments().value(0).value<QDBusObjectPath>().path();
   };
@@ -38,7 +39,7 @@ MutterCast::MutterCast(QDBusConnection bus, Cursor cursor) : bus_(std::move(bus)
                 {QVariantMap{{"remote-desktop-session-id", sessionId}}}));
   const uint mode = cursor == Cursor::metadata ? kCursorAsMetadata : kCursorEmbedded;
   streamPath_ = path(call(kScreenCast, castPath, kScreenCast + ".Session", "RecordMonitor",
-                          {QStringLiteral("Meta-0"), QVariantMap{{"cursor-mode", mode}}}));
+                          {connector, QVariantMap{{"cursor-mode", mode}}}));
   bus_.connect(kScreenCast, streamPath_, kScreenCast + ".Stream", "PipeWireStreamAdded", this,
                SLOT(streamAdded(uint)));
   // A cast tied to a remote-desktop session starts with it.

@@ -353,7 +353,7 @@ struct CastRecording {
     platform.makeCaptureSource = [make = platform.makeCaptureSource, this] {
       return std::make_unique<FirstFrameTap>(make(), firstFrame);
     };
-    const DisplayInfo& display = chooseDisplay(platform.displays->displays(), 0);
+    const DisplayInfo display = chooseDisplay(platform.displays->displays(), 0);
     cfg.displayID = display.id;
     cfg.screenFrame = display.frame;
     cfg.scale = display.scale;
