@@ -24,7 +24,7 @@ reps=${REPS:-1}
 baseline_build=${2:-}
 w=1280 h=720 fps=30
 cmake --build "$build" --target kestrova-record wayland_lab >/dev/null
-lab=$build/tests/wayland_lab
+lab=$build/bench/wayland_lab
 record=$(realpath "$build/App/App/kestrova-record")
 contenders=(gstreamer kestrova)
 if [[ -n $baseline_build ]]; then

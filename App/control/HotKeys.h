@@ -28,9 +28,6 @@ class HotKeys {
   // action and takes its key as well.
   virtual void registerKey(std::uint32_t id, QKeyCombination key, std::function<void()> action) = 0;
 
-  // Whether `id` was registered and its key is really taken.
-  virtual bool isGrabbed(std::uint32_t id) const = 0;
-
   // For sessions whose keys come from a service that answers later (a desktop portal): calls
   // `settled` once, on the main thread, saying whether any key works at all. Where that is known
   // at once, it is never called and the window shows its usual key hints.
@@ -41,7 +38,6 @@ class HotKeys {
 class NoHotKeys final : public HotKeys {
  public:
   void registerKey(std::uint32_t, QKeyCombination, std::function<void()>) override {}
-  bool isGrabbed(std::uint32_t) const override { return false; }
 };
 
 }  // namespace kestrova

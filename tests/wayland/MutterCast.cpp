@@ -22,12 +22,11 @@ constexpr uint kCursorAsMetadata = 2;
 
 MutterCast::MutterCast(QDBusConnection bus, Cursor cursor, const QString& connector)
     : bus_(std::move(bus)) {
-  remotePath_ =
-      call(kRemoteDesktop, "/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop, "CreateSession")
-          .arguments()
-          .value(0)
-          .value<QDBusObjectPath>()
-          .path();
+  const auto path = [](const QDBusMessage& reply) {
+    return reply.arguments().value(0).value<QDBusObjectPath>().path();
+  };
+  remotePath_ = path(
+      call(kRemoteDesktop, "/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop, "CreateSession"));
   const QString sessionId = call(kRemoteDesktop, remotePath_, "org.freedesktop.DBus.Properties",
                                  "Get", {kRemoteDesktop + ".Session", QStringLiteral("SessionId")})
                                 .arguments()
@@ -36,21 +35,11 @@ MutterCast::MutterCast(QDBusConnection bus, Cursor cursor, const QString& connec
                                 .variant()
                                 .toString();
   const QString castPath =
-      call(kScreenCast, "/org/gnome/Mutter/ScreenCast", kScreenCast, "CreateSession",
-           {QVariantMap{{"remote-desktop-session-id", sessionId}}})
-          .arguments()
-          .value(0)
-          .value<QDBusObjectPath>()
-          .path();
-  streamPath_ =
-      call(kScreenCast, castPath, kScreenCast + ".Session", "RecordMonitor",
-           {connector, QVariantMap{{"cursor-mode", QVariant::fromValue(cursor == Cursor::metadata
-                                                                           ? kCursorAsMetadata
-                                                                           : kCursorEmbedded)}}})
-          .arguments()
-          .value(0)
-          .value<QDBusObjectPath>()
-          .path();
+      path(call(kScreenCast, "/org/gnome/Mutter/ScreenCast", kScreenCast, "CreateSession",
+                {QVariantMap{{"remote-desktop-session-id", sessionId}}}));
+  const uint mode = cursor == Cursor::metadata ? kCursorAsMetadata : kCursorEmbedded;
+  streamPath_ = path(call(kScreenCast, castPath, kScreenCast + ".Session", "RecordMonitor",
+                          {connector, QVariantMap{{"cursor-mode", mode}}}));
   bus_.connect(kScreenCast, streamPath_, kScreenCast + ".Stream", "PipeWireStreamAdded", this,
                SLOT(streamAdded(uint)));
   // A cast tied to a remote-desktop session starts with it.

@@ -14,8 +14,10 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +31,7 @@
 #include "RecorderError.h"
 #include "ViewportTracker.h"
 #include "WaylandSession.h"
+#include "support/Inbox.h"
 
 namespace kestrova {
 namespace {
@@ -38,12 +41,15 @@ using Clock = std::chrono::steady_clock;
 using testing::DecodedFrame;
 using testing::MutterCast;
 using testing::WaylandSession;
+namespace fs = std::filesystem;
 
 // The size CI's software-rendered compositor keeps up with; the output is a quarter of it, so the
 // viewport has room to follow and maps one to one onto the output.
 constexpr int kScreenW = 1280, kScreenH = 720;
 constexpr int kOutW = 640, kOutH = 360;
 constexpr int kFps = 30;
+// How far a decoded origin may be from the viewport's: the pattern's colour steps and the codec.
+constexpr double kTolX = 6 + 1.5 * kScreenW / 255.0, kTolY = 6 + 1.5 * kScreenH / 255.0;
 
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 constexpr bool kAtSpeed = false;
@@ -51,56 +57,49 @@ constexpr bool kAtSpeed = false;
 constexpr bool kAtSpeed = true;
 #endif
 
-std::unique_ptr<WaylandSession>& session() {
-  static std::unique_ptr<WaylandSession> s;
-  return s;
-}
-std::string& unavailable() {
-  static std::string why;
-  return why;
+// One session for the whole binary, or why there is none.
+std::unique_ptr<WaylandSession> session;
+std::string unavailable;
+
+fs::path scratchDir() {
+  const auto dir = fs::temp_directory_path() / ("kestrova-wl-test-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  return dir;
 }
 
-std::filesystem::path scratchDir() {
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("kestrova-wl-test-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  return dir;
+// Polls `ready` until it holds; false on timeout, a guard against hanging.
+bool waitUntil(const std::function<bool()>& ready, Clock::duration timeout) {
+  for (const auto deadline = Clock::now() + timeout; !ready();) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
 }
 
 // The pattern client, on screen while this lives.
 class Pattern {
  public:
-  explicit Pattern(int fps) : pid_(show(fps)) {}
-  ~Pattern() { session()->end(pid_); }
+  explicit Pattern(int fps) {
+    const std::string log = session->folder() + "/pattern.log";
+    fs::remove(log);
+    pid_ = session->spawn("pattern", {KESTROVA_PATTERN_WINDOW, std::to_string(fps)});
+    std::string line;
+    waitUntil(
+        [&] {
+          std::ifstream in(log);
+          while (std::getline(in, line))
+            if (line.rfind("shown", 0) == 0) return true;
+          return false;
+        },
+        20s);
+    EXPECT_EQ(line, "shown " + std::to_string(kScreenW) + "x" + std::to_string(kScreenH))
+        << "the pattern does not cover the monitor (see " << log << ")";
+  }
+  ~Pattern() { session->end(pid_); }
 
  private:
-  static pid_t show(int fps) {
-    const std::string log = session()->folder() + "/pattern.log";
-    std::filesystem::remove(log);
-    const pid_t pid = session()->spawn("pattern", {KESTROVA_PATTERN_WINDOW, std::to_string(fps)});
-    waitUntilShown(log);
-    return pid;
-  }
-  static void waitUntilShown(const std::string& log);
   pid_t pid_;
 };
-
-void Pattern::waitUntilShown(const std::string& log) {
-  const auto deadline = Clock::now() + 20s;
-  while (Clock::now() < deadline) {
-    std::ifstream in(log);
-    std::string line;
-    while (std::getline(in, line)) {
-      if (line.rfind("shown", 0) == 0) {
-        ASSERT_EQ(line, "shown " + std::to_string(kScreenW) + "x" + std::to_string(kScreenH))
-            << "the pattern does not cover the monitor";
-        return;
-      }
-    }
-    std::this_thread::sleep_for(50ms);
-  }
-  FAIL() << "the pattern window did not show (see " << log << ")";
-}
 
 struct Rgb {
   double r, g, b;
@@ -108,11 +107,6 @@ struct Rgb {
 Rgb rgbAt(const DecodedFrame& f, int x, int y) {
   const double Y = 1.164 * (f.y(x, y) - 16), U = f.u(x, y) - 128.0, V = f.v(x, y) - 128.0;
   return {Y + 1.596 * V, Y - 0.392 * U - 0.813 * V, Y + 2.017 * U};
-}
-
-double median(std::vector<double> v) {
-  std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
-  return v[v.size() / 2];
 }
 
 // Where on the screen a decoded frame was cut from, read back from the pattern's coding.
@@ -125,7 +119,16 @@ Point decodedOrigin(const DecodedFrame& f) {
       ys.push_back(c.g * (kScreenH - 1) / 255.0 - y);
     }
   }
+  const auto median = [](std::vector<double>& v) {
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+  };
   return {median(xs), median(ys)};
+}
+
+bool near(Point origin, const Rect& viewport) {
+  return std::abs(origin.x - viewport.minX()) <= kTolX &&
+         std::abs(origin.y - viewport.minY()) <= kTolY;
 }
 
 // How far a decoded pixel of a frame cut at `viewport` is from the pattern's colour there.
@@ -142,54 +145,24 @@ Rect settledViewport(Point p) {
   return tracker.update(p, 0);
 }
 
-RecorderConfig configFor(RecorderPlatform& platform, const std::filesystem::path& url) {
-  const auto displays = platform.displays->displays();
-  const DisplayInfo& display = chooseDisplay(displays, 0);
-  RecorderConfig cfg;
-  cfg.displayID = display.id;
-  cfg.screenFrame = display.frame;
-  cfg.scale = display.scale;
-  cfg.width = kOutW;
-  cfg.height = kOutH;
-  cfg.fps = kFps;
-  cfg.smoothing = 0;  // a camera that settles at once, so each pointer position pins one viewport
-  cfg.deadZone = 0;
-  cfg.url = url;
-  return cfg;
-}
-
-// When output time zero was captured, waited for.
-Clock::time_point outputZero(Recorder& recorder) {
-  const Clock::time_point deadline = Clock::now() + 10s;
-  while (Clock::now() < deadline) {
-    if (const auto start = recorder.timeline().startPTS) {
-      return Clock::time_point(
-          std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*start)));
-    }
-    std::this_thread::sleep_for(5ms);
-  }
-  ADD_FAILURE() << "no frame came";
-  return Clock::now();
-}
-
 class WaylandRecording : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::signal(SIGPIPE, SIG_IGN);
-    if (session() || !unavailable().empty()) return;
+    if (session || !unavailable.empty()) return;
     try {
-      session() = std::make_unique<WaylandSession>(kScreenW, kScreenH);
-      session()->exportEnvironment();
+      session = std::make_unique<WaylandSession>(kScreenW, kScreenH);
+      session->exportEnvironment();
     } catch (const testing::SessionUnavailable& e) {
-      unavailable() = e.what();
+      unavailable = e.what();
     }
   }
   static void TearDownTestSuite() {
-    session().reset();
-    std::filesystem::remove_all(scratchDir());
+    session.reset();
+    fs::remove_all(scratchDir());
   }
   void SetUp() override {
-    if (!session()) GTEST_SKIP() << unavailable();
+    if (!session) GTEST_SKIP() << unavailable;
   }
 };
 
@@ -197,7 +170,17 @@ class WaylandRecording : public ::testing::Test {
 // busy compositor may lag a second behind the pointer.
 const std::vector<Point> kStops = {{200, 150}, {900, 500}, {1150, 130}};
 
-void walkTheStops(MutterCast& pointer) {
+std::vector<fs::path> mp4sIn(const fs::path& folder) {
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::directory_iterator(folder))
+    if (entry.path().extension() == ".mp4") found.push_back(entry.path());
+  return found;
+}
+
+// Waits for the program's file in `folder` (the writer makes it when the recording starts), then
+// walks the pointer from the first stop to the last. False when no file came.
+bool walkWhileRecording(MutterCast& pointer, const fs::path& folder) {
+  if (!waitUntil([&] { return !mp4sIn(folder).empty(); }, 20s)) return false;
   Point at = kStops[0];
   for (std::size_t i = 1; i < kStops.size(); ++i) {
     std::this_thread::sleep_for(1500ms);
@@ -208,43 +191,42 @@ void walkTheStops(MutterCast& pointer) {
     }
     at = kStops[i];
   }
+  return true;
 }
 
-// The camera settles on each stop in turn, as the tracker would, and the pointer (which the
-// compositor leaves out of the pixels) is drawn back in at its hot spot.
-void expectFollowedTheStops(const std::filesystem::path& url) {
+// The one file in `folder`: the camera settles on each stop in turn, as the tracker would, and the
+// pointer (which the compositor leaves out of the pixels) is drawn back in at its hot spot.
+void expectFollowedTheStops(const fs::path& folder) {
+  const std::vector<fs::path> files = mp4sIn(folder);
+  ASSERT_EQ(files.size(), 1u);
+  const fs::path& url = files[0];
   const testing::Mp4Probe probe = testing::probeMp4(url);
   ASSERT_TRUE(probe.opened) << probe.error;
   EXPECT_EQ(probe.width, kOutW);
   EXPECT_EQ(probe.height, kOutH);
   EXPECT_EQ(probe.decodedFrames, static_cast<int>(probe.pts.size()));
 
-  // Each frame shows the camera at rest at one of the stops, or on its way between two.
-  const double tolX = 6 + 1.5 * kScreenW / 255.0, tolY = 6 + 1.5 * kScreenH / 255.0;
-  struct Seen {
-    int stop = -1;       // where the camera rests, or -1 on its way
-    bool drawn = false;  // the pointer drawn at that stop's hot spot
-  };
-  std::vector<Seen> seen;
+  // Each frame shows the camera at rest at one of the stops (-1: on its way between two), and
+  // whether the pointer is drawn at that stop's hot spot.
+  std::vector<std::pair<int, bool>> seen;
   std::vector<int> atStop(kStops.size(), 0);
   std::size_t reached = 0;
   ASSERT_TRUE(testing::decodeFrames(url, [&](const DecodedFrame& f) {
     const Point got = decodedOrigin(f);
-    Seen s;
+    std::pair<int, bool> s{-1, false};
     for (std::size_t i = 0; i < kStops.size(); ++i) {
       const Rect want = settledViewport(kStops[i]);
-      if (std::abs(got.x - want.minX()) > tolX || std::abs(got.y - want.minY()) > tolY) continue;
+      if (!near(got, want)) continue;
       EXPECT_GE(i, reached) << "the camera went back to stop " << i << " at " << f.pts / 6000.0;
       reached = std::max(reached, i);
       ++atStop[i];
-      s.stop = static_cast<int>(i);
       // Something else than the pattern inside the pointer, right of and below its hot spot, and
       // the pattern well aside of it. Which image mutter sends depends on when the shape last
       // changed (the client's magenta square, the theme's arrow, or our own stand-in arrow).
       const int hx = static_cast<int>(kStops[i].x - want.minX());
       const int hy = static_cast<int>(kStops[i].y - want.minY());
-      s.drawn =
-          offPattern(f, want, hx + 3, hy + 8) > 60 && offPattern(f, want, hx + 40, hy + 8) < 40;
+      s = {static_cast<int>(i),
+           offPattern(f, want, hx + 3, hy + 8) > 60 && offPattern(f, want, hx + 40, hy + 8) < 40};
     }
     seen.push_back(s);
   }));
@@ -252,12 +234,11 @@ void expectFollowedTheStops(const std::filesystem::path& url) {
   // camera may still trail a pointer that has moved on.
   std::vector<int> settled(kStops.size(), 0), drawn(kStops.size(), 0);
   for (std::size_t k = 1; k + 1 < seen.size(); ++k) {
-    const int i = seen[k].stop;
-    if (i < 0 || seen[k - 1].stop != i || seen[k + 1].stop != i) continue;
+    const int i = seen[k].first;
+    if (i < 0 || seen[k - 1].first != i || seen[k + 1].first != i) continue;
     ++settled[static_cast<std::size_t>(i)];
-    drawn[static_cast<std::size_t>(i)] += seen[k].drawn;
+    drawn[static_cast<std::size_t>(i)] += seen[k].second;
   }
-  const int frames = static_cast<int>(seen.size());
   for (std::size_t i = 0; i < kStops.size(); ++i) {
     SCOPED_TRACE(::testing::Message() << "stop " << i);
     // A busy machine may make few frames; a few at each stop pin the camera down.
@@ -265,61 +246,50 @@ void expectFollowedTheStops(const std::filesystem::path& url) {
     EXPECT_GE(drawn[i], settled[i] * 3 / 4) << "the pointer is not drawn at its hot spot";
   }
   // Most frames: the ways between the stops are short.
-  EXPECT_GE(atStop[0] + atStop[1] + atStop[2], frames * 2 / 5);
+  EXPECT_GE(atStop[0] + atStop[1] + atStop[2], static_cast<int>(seen.size()) * 2 / 5);
 }
 
-// The preferences the programs read, in the session's private configuration folder.
-void writePreferences(const std::string& extra = {}) {
-  const std::string config = session()->folder() + "/home/config/Kestrova";
-  std::filesystem::create_directories(config);
-  std::ofstream(config + "/Kestrova.conf")
-      << "[General]\nrestoreToken=" << WaylandSession::restoreToken() << "\n"
-      << extra;
+// An empty folder of the test's own, and the preferences the programs read: the stored token (no
+// dialog) and `extra` lines.
+fs::path prepare(const std::string& name, const std::string& extra = {}) {
+  const fs::path folder = scratchDir() / name;
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  session->writePreferences(extra);
+  return folder;
 }
 
-// kestrova-record on the session, as a user runs it: the portal grants the screen with the stored
-// token (no dialog), the pointer walks a path over an animated screen and rests at a few places on
-// the way.
+// kestrova-record on the session, as a user runs it, while the pointer walks over an animated
+// screen and rests at a few places on the way.
 TEST_F(WaylandRecording, RecordToolFollowsThePointerAndDrawsItWhereItIs) {
   Pattern pattern(kFps);
-  MutterCast pointer(session()->bus());  // its own stream stays unused: it drives the pointer
-  writePreferences();
+  MutterCast pointer(session->bus());  // its own stream stays unused: it drives the pointer
+  const fs::path folder = prepare("record");
   pointer.moveTo(kStops[0].x, kStops[0].y);
-  const auto url = scratchDir() / "follow.mp4";
-  const pid_t tool = session()->spawn(
-      "record", {KESTROVA_RECORD_TOOL, "--seconds", "7", "--output", url.string(), "--size",
-                 std::to_string(kOutW) + "x" + std::to_string(kOutH), "--fps", std::to_string(kFps),
-                 "--smoothing", "0", "--dead-zone", "0", "--clicks", "off"});
-  // The writer makes the file when the recording starts.
-  const auto deadline = Clock::now() + 15s;
-  while (!std::filesystem::exists(url) && Clock::now() < deadline)
-    std::this_thread::sleep_for(10ms);
-  ASSERT_TRUE(std::filesystem::exists(url))
-      << "kestrova-record did not start (see " << session()->folder() << "/record.log)";
-  walkTheStops(pointer);
+  const pid_t tool = session->spawn(
+      "record", {KESTROVA_RECORD_TOOL, "--seconds", "7", "--output", (folder / "f.mp4").string(),
+                 "--size", std::to_string(kOutW) + "x" + std::to_string(kOutH), "--fps",
+                 std::to_string(kFps), "--smoothing", "0", "--dead-zone", "0", "--clicks", "off"});
+  ASSERT_TRUE(walkWhileRecording(pointer, folder))
+      << "kestrova-record did not start (see " << session->folder() << "/record.log)";
   int status = -1;
   waitpid(tool, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << "kestrova-record failed (see " << session()->folder() << "/record.log)";
-  expectFollowedTheStops(url);
+      << "kestrova-record failed (see " << session->folder() << "/record.log)";
+  expectFollowedTheStops(folder);
 }
 
 // `kestrova VERB` against the program already running in the session: its exit code and the line
 // it printed.
-struct Answer {
-  int exitCode = -1;
-  std::string line;
-};
-Answer askTheProgram(const std::string& verb) {
-  const std::string log = session()->folder() + "/verb.log";
-  std::filesystem::remove(log);
+std::pair<int, std::string> askTheProgram(const std::string& verb) {
+  const std::string log = session->folder() + "/verb.log";
+  fs::remove(log);
   int status = -1;
-  waitpid(session()->spawn("verb", {KESTROVA_APP, verb}), &status, 0);
-  Answer answer;
-  if (WIFEXITED(status)) answer.exitCode = WEXITSTATUS(status);
+  waitpid(session->spawn("verb", {KESTROVA_APP, verb}), &status, 0);
+  std::string line;
   std::ifstream in(log);
-  std::getline(in, answer.line);
-  return answer;
+  std::getline(in, line);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, line};
 }
 
 // The program itself, as a user drives it from a shortcut: `kestrova --toggle` starts it and the
@@ -327,92 +297,153 @@ Answer askTheProgram(const std::string& verb) {
 // and follows the pointer as kestrova-record's does, with none of the program's windows over it.
 TEST_F(WaylandRecording, TheProgramRecordsWithTogglesAndFollowsThePointer) {
   Pattern pattern(kFps);
-  MutterCast pointer(session()->bus());
-  const auto folder = scratchDir() / "recordings";
-  std::filesystem::create_directories(folder);
-  writePreferences("outputPath=" + folder.string() + "\npreset=custom\ncustomW=" +
-                   std::to_string(kOutW) + "\ncustomH=" + std::to_string(kOutH) +
-                   "\nfps=" + std::to_string(kFps) + "\nsmoothing=0\ndeadZone=0\nclicks=false\n");
+  MutterCast pointer(session->bus());
+  const fs::path folder = prepare(
+      "program", "outputPath=" + (scratchDir() / "program").string() + "\npreset=custom\ncustomW=" +
+                     std::to_string(kOutW) + "\ncustomH=" + std::to_string(kOutH) +
+                     "\nfps=" + std::to_string(kFps) + "\nsmoothing=0\ndeadZone=0\nclicks=false\n");
   pointer.moveTo(kStops[0].x, kStops[0].y);
   const struct Running {
     pid_t pid;
-    ~Running() { session()->end(pid); }
-  } app{session()->spawn("kestrova", {KESTROVA_APP, "--toggle"})};
-  const auto recordings = [&] {
-    std::vector<std::filesystem::path> found;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-      if (entry.path().extension() == ".mp4") found.push_back(entry.path());
-    return found;
-  };
-  // After the countdown, the writer makes the file when the recording starts.
-  auto deadline = Clock::now() + 20s;
-  while (recordings().empty() && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
-  ASSERT_EQ(recordings().size(), 1u)
-      << "the program did not record (see " << session()->folder() << "/kestrova.log)";
-  walkTheStops(pointer);
+    ~Running() { session->end(pid); }
+  } app{session->spawn("kestrova", {KESTROVA_APP, "--toggle"})};
+  ASSERT_TRUE(walkWhileRecording(pointer, folder))
+      << "the program did not record (see " << session->folder() << "/kestrova.log)";
   std::this_thread::sleep_for(1500ms);
-  EXPECT_EQ(askTheProgram("--toggle").exitCode, 0) << "the running copy did not take the stop";
-  deadline = Clock::now() + 15s;
-  std::string state;
-  while ((state = askTheProgram("--status").line) != "idle 00:00" && Clock::now() < deadline)
+  EXPECT_EQ(askTheProgram("--toggle").first, 0) << "the running copy did not take the stop";
+  const auto idle = [] {
     std::this_thread::sleep_for(100ms);
-  ASSERT_EQ(state, "idle 00:00") << "the recording did not finish";
-  ASSERT_EQ(recordings().size(), 1u);
-  expectFollowedTheStops(recordings().front());
+    return askTheProgram("--status").second == "idle 00:00";
+  };
+  ASSERT_TRUE(waitUntil(idle, 15s)) << "the recording did not finish";
+  expectFollowedTheStops(folder);
 }
 
+// The capture of `inner`, noting in `at` when the first picture was captured: output time zero.
+class FirstFrameTap final : public CaptureSource {
+ public:
+  FirstFrameTap(std::unique_ptr<CaptureSource> inner, std::atomic<double>& at)
+      : inner_(std::move(inner)), at_(at) {}
+  void start(const CaptureConfig& config, SampleSink sink, FailureHandler onFailure) override {
+    inner_->start(
+        config,
+        [this, sink](std::shared_ptr<CapturedSample> sample) {
+          double none = 0;
+          if (sample->imageBuffer())
+            at_.compare_exchange_strong(none, sample->presentationTimeSeconds());
+          sink(std::move(sample));
+        },
+        std::move(onFailure));
+  }
+  void stop() override { inner_->stop(); }
+  void requestFrame() override { inner_->requestFrame(); }
+  CaptureStats stats() const override { return inner_->stats(); }
+
+ private:
+  std::unique_ptr<CaptureSource> inner_;
+  std::atomic<double>& at_;
+};
+
+// A recorder started on `cast`'s stream into `url`: 640×360 at 30 fps, a camera that settles at
+// once unless `adjust` says otherwise, and the failures it reports.
+struct CastRecording {
+  using Adjust = std::function<void(RecorderPlatform&, RecorderConfig&)>;
+  CastRecording(const MutterCast& cast, const fs::path& url, const Adjust& adjust = {}) {
+    RecorderPlatform platform =
+        linux_desktop::makeScreenCastPlatform(UniqueFd(), cast.node(), {}, kFps);
+    platform.makeCaptureSource = [make = platform.makeCaptureSource, this] {
+      return std::make_unique<FirstFrameTap>(make(), firstFrame);
+    };
+    const DisplayInfo display = chooseDisplay(platform.displays->displays(), 0);
+    cfg.displayID = display.id;
+    cfg.screenFrame = display.frame;
+    cfg.scale = display.scale;
+    cfg.width = kOutW;
+    cfg.height = kOutH;
+    cfg.fps = kFps;
+    cfg.smoothing = 0;
+    cfg.deadZone = 0;
+    cfg.url = url;
+    if (adjust) adjust(platform, cfg);
+    recorder = Recorder::create(cfg, std::move(platform));
+    recorder->setOnFailure([this](std::exception_ptr e) { errors.add(e); });
+    recorder->start();
+  }
+  // When output time zero was captured, on the steady clock; waited for.
+  Clock::time_point zero() {
+    EXPECT_TRUE(waitUntil([&] { return firstFrame > 0; }, 10s)) << "no frame came";
+    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(firstFrame.load())));
+  }
+
+  RecorderConfig cfg;
+  std::atomic<double> firstFrame{0};
+  testing::Inbox<std::exception_ptr> errors;
+  std::shared_ptr<Recorder> recorder;
+};
+
 // A still screen, and the pointer jumps across it: PipeWire sends nothing while the screen stands
-// still, yet the camera's glide after the jump shows at the frame rate, as the tracker eases.
-TEST_F(WaylandRecording, AJumpOnAStillScreenShowsTheGlide) {
+// still, yet the camera's glide after the jump shows at the frame rate, as the tracker eases. Then
+// the desktop ends the cast (its "stop sharing" control): the recorder hears of it once, as the
+// end of sharing rather than a failure, and stopping keeps what was recorded.
+TEST_F(WaylandRecording, AJumpOnAStillScreenGlidesAndTheCastsEndKeepsTheFile) {
   Pattern pattern(0);
-  MutterCast cast(session()->bus());
+  MutterCast cast(session->bus());
   const Point from{200, 150}, to{1100, 600};
   cast.moveTo(from.x, from.y);
   std::this_thread::sleep_for(500ms);  // the window's arrival animates; let it finish
-  const auto url = scratchDir() / "glide.mp4";
-  RecorderPlatform platform = linux_desktop::makeScreenCastPlatform(UniqueFd(), cast.node());
-  RecorderConfig cfg = configFor(platform, url);
-  cfg.smoothing = 0.45;  // eases for about 1.5 s after the jump
-  auto recorder = Recorder::create(cfg, std::move(platform));
-  recorder->start();
-  const Clock::time_point t0 = outputZero(*recorder);
+  const fs::path url = prepare("glide") / "glide.mp4";
+  CastRecording recording(cast, url, [](RecorderPlatform&, RecorderConfig& cfg) {
+    cfg.smoothing = 0.45;  // eases for about 1.5 s after the jump
+  });
+  const Clock::time_point t0 = recording.zero();
   std::this_thread::sleep_for(600ms);
   const double jumpedAt = std::chrono::duration<double>(Clock::now() - t0).count();
   cast.moveTo(to.x, to.y);
   std::this_thread::sleep_for(2200ms);
-  ASSERT_EQ(recorder->stop(), url);
+  cast.stop();
+  recording.errors.waitFor(1);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(recording.recorder->stop(), url);
+  const std::vector<std::exception_ptr> told = recording.errors.take();
+  ASSERT_EQ(told.size(), 1u) << "the end of the cast was not reported exactly once";
+  try {
+    std::rethrow_exception(told[0]);
+  } catch (const PlatformError& e) {
+    EXPECT_TRUE(e.isSharingEnded()) << "reported as a failure: " << e.what();
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "reported as a failure: " << e.what();
+  }
+  const testing::Mp4Probe probe = testing::probeMp4(url);
+  ASSERT_TRUE(probe.opened) << probe.error;
+  EXPECT_EQ(probe.decodedFrames, static_cast<int>(probe.pts.size()));
 
-  struct Seen {
-    double t;
-    Point origin;
-  };
-  std::vector<Seen> frames;
-  ASSERT_TRUE(testing::decodeFrames(url, [&](const DecodedFrame& f) {
-    frames.push_back({f.pts / 6000.0, decodedOrigin(f)});
-  }));
-  const Rect start = settledViewport(from), end = settledViewport(to);
-  const double tolX = 6 + 1.5 * kScreenW / 255.0, tolY = 6 + 1.5 * kScreenH / 255.0;
+  std::vector<std::pair<double, Point>> frames;  // time, origin
+  ASSERT_TRUE(testing::decodeFrames(
+      url, [&](const DecodedFrame& f) { frames.emplace_back(f.pts / 6000.0, decodedOrigin(f)); }));
   // The first frame that left the start: the camera's first step after the jump.
-  const auto moved = std::find_if(frames.begin(), frames.end(), [&](const Seen& s) {
-    return std::abs(s.origin.x - start.minX()) > tolX || std::abs(s.origin.y - start.minY()) > tolY;
+  const auto moved = std::find_if(frames.begin(), frames.end(), [&](const auto& s) {
+    return !near(s.second, settledViewport(from));
   });
   ASSERT_NE(moved, frames.end()) << "the camera never moved";
   ASSERT_NE(moved, frames.begin());
   // mutter, rendering in software on a busy machine, may take a while to show the move.
-  EXPECT_NEAR(moved->t, jumpedAt, 1.0);
+  EXPECT_NEAR(moved->first, jumpedAt, 1.0);
 
   // Replayed over the same frame times, the tracker goes where the video went.
-  ViewportTracker tracker{{kScreenW, kScreenH}, {kOutW, kOutH}, cfg.smoothing, 0, 0, 0, false};
+  const Rect end = settledViewport(to);
+  ViewportTracker tracker{
+      {kScreenW, kScreenH}, {kOutW, kOutH}, recording.cfg.smoothing, 0, 0, 0, false};
   tracker.update(from, 0);
   double longestStep = 0;
   int gliding = 0;
   for (auto it = moved; it != frames.end(); ++it) {
     // As the pipeline does, a step eases over at most 0.1 s.
-    const double dt = it->t - std::prev(it)->t;
+    const double dt = it->first - std::prev(it)->first;
     const Rect want = tracker.update(to, std::min(dt, 0.1));
-    SCOPED_TRACE(::testing::Message() << "frame at " << it->t << " s");
-    EXPECT_NEAR(it->origin.x, want.minX(), tolX);
-    EXPECT_NEAR(it->origin.y, want.minY(), tolY);
+    SCOPED_TRACE(::testing::Message() << "frame at " << it->first << " s");
+    EXPECT_NEAR(it->second.x, want.minX(), kTolX);
+    EXPECT_NEAR(it->second.y, want.minY(), kTolY);
     if (std::abs(want.minX() - end.minX()) > 1 || std::abs(want.minY() - end.minY()) > 1) {
       ++gliding;
       if (it != moved) longestStep = std::max(longestStep, dt);
@@ -425,76 +456,27 @@ TEST_F(WaylandRecording, AJumpOnAStillScreenShowsTheGlide) {
   }
 }
 
-// The desktop ends the cast mid-recording (its "stop sharing" control): the recorder hears of it
-// once, as the end of sharing rather than a failure, and stopping keeps what was recorded.
-TEST_F(WaylandRecording, AStreamTheCompositorClosesEndsTheRecordingAndKeepsTheFile) {
-  Pattern pattern(kFps);
-  MutterCast cast(session()->bus());
-  const auto url = scratchDir() / "closed.mp4";
-  RecorderPlatform platform = linux_desktop::makeScreenCastPlatform(UniqueFd(), cast.node());
-  const RecorderConfig cfg = configFor(platform, url);
-  auto recorder = Recorder::create(cfg, std::move(platform));
-  std::mutex mutex;
-  std::vector<std::exception_ptr> errors;
-  recorder->setOnFailure([&](std::exception_ptr e) {
-    std::lock_guard lock(mutex);
-    errors.push_back(e);
-  });
-  recorder->start();
-  outputZero(*recorder);
-  std::this_thread::sleep_for(700ms);
-  cast.stop();
-  const auto deadline = Clock::now() + 5s;
-  while (Clock::now() < deadline) {
-    {
-      std::lock_guard lock(mutex);
-      if (!errors.empty()) break;
-    }
-    std::this_thread::sleep_for(10ms);
-  }
-  std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(recorder->stop(), url);
-
-  std::lock_guard lock(mutex);
-  ASSERT_EQ(errors.size(), 1u) << "the end of the cast was not reported exactly once";
-  try {
-    std::rethrow_exception(errors[0]);
-  } catch (const PlatformError& e) {
-    EXPECT_TRUE(e.isSharingEnded()) << "reported as a failure: " << e.what();
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "reported as a failure: " << e.what();
-  }
-  const testing::Mp4Probe probe = testing::probeMp4(url);
-  ASSERT_TRUE(probe.opened) << probe.error;
-  // A busy machine may have made few frames; what matters is a finished, playable file.
-  EXPECT_GT(probe.decodedFrames, 1);
-  EXPECT_EQ(probe.decodedFrames, static_cast<int>(probe.pts.size()));
-}
-
 // A mouse press read from a pointer device (here a pipe of recorded input events) during a
 // recording: the ring grows around the pointer where the cast's metadata has it at that moment.
 TEST_F(WaylandRecording, APressDrawsTheRingWhereTheCastHasThePointer) {
   Pattern pattern(kFps);
-  MutterCast cast(session()->bus());
+  MutterCast cast(session->bus());
   const Point at{640, 360};
   cast.moveTo(at.x, at.y);
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
   auto mouse = std::make_shared<UniqueFd>(ends[0]);
   const UniqueFd hand(ends[1]);
-  const auto url = scratchDir() / "click.mp4";
-  RecorderPlatform platform =
-      linux_desktop::makeScreenCastPlatform(UniqueFd(), cast.node(), {}, kFps);
-  platform.clickMonitor = std::make_shared<evdev::EvdevClickMonitor>([mouse] {
-    std::vector<UniqueFd> devices;
-    devices.push_back(std::move(*mouse));
-    return devices;
+  const fs::path url = prepare("click") / "click.mp4";
+  CastRecording recording(cast, url, [mouse](RecorderPlatform& platform, RecorderConfig& cfg) {
+    platform.clickMonitor = std::make_shared<evdev::EvdevClickMonitor>([mouse] {
+      std::vector<UniqueFd> devices;
+      devices.push_back(std::move(*mouse));
+      return devices;
+    });
+    cfg.clickIndicator = true;
   });
-  RecorderConfig cfg = configFor(platform, url);
-  cfg.clickIndicator = true;
-  auto recorder = Recorder::create(cfg, std::move(platform));
-  recorder->start();
-  const Clock::time_point t0 = outputZero(*recorder);
+  const Clock::time_point t0 = recording.zero();
   std::this_thread::sleep_for(600ms);
   const double pressedAt = std::chrono::duration<double>(Clock::now() - t0).count();
   input_event press{};
@@ -503,7 +485,7 @@ TEST_F(WaylandRecording, APressDrawsTheRingWhereTheCastHasThePointer) {
   press.value = 1;
   ASSERT_EQ(write(hand.get(), &press, sizeof press), static_cast<ssize_t>(sizeof press));
   std::this_thread::sleep_for(800ms);
-  ASSERT_EQ(recorder->stop(), url);
+  ASSERT_EQ(recording.recorder->stop(), url);
 
   // The ring's rim, crossed by a row and a column 8 pixels above and left of the centre, clear of
   // any pointer image: the whitest pixel on each side of the centre is where the rim crosses, and
@@ -569,7 +551,7 @@ TEST(CursorOverlay, EachPlacementTakesTheLastOneAwayFirst) {
         const bool inside =
             c.visible && ix >= 0 && iy >= 0 && ix < arrow->width && iy < arrow->height &&
             (arrow->argb[static_cast<std::size_t>(iy * arrow->width + ix)] >> 24) != 0;
-        EXPECT_EQ(differs && !inside, false) << "a trail at " << x << "," << y;
+        EXPECT_FALSE(differs && !inside) << "a trail at " << x << "," << y;
         changed += differs;
       }
     }

@@ -10,6 +10,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
+#include <QStandardPaths>
 
 #include <chrono>
 #include <cstdlib>
@@ -22,18 +23,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-
-bool onPath(const std::string& program) {
-  if (program.front() == '/') return access(program.c_str(), X_OK) == 0;
-  const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "/usr/bin:/bin";
-  for (std::size_t start = 0; start <= dirs.size();) {
-    const std::size_t end = std::min(dirs.find(':', start), dirs.size());
-    if (access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0) return true;
-    start = end + 1;
-  }
-  return false;
-}
 
 void endProcess(pid_t pid, bool child) {
   if (pid <= 0 || ::kill(pid, SIGTERM) != 0) return;
@@ -53,7 +42,9 @@ WaylandSession::WaylandSession(int width, int height, int secondWidth, int secon
        {"dbus-daemon", "pipewire", "wireplumber", "mutter", "gdbus",
         "/usr/libexec/xdg-desktop-portal", "/usr/libexec/xdg-desktop-portal-gnome",
         "/usr/libexec/xdg-permission-store"}) {
-    if (!onPath(program)) {
+    const bool installed = program[0] == '/' ? access(program, X_OK) == 0
+                                             : !QStandardPaths::findExecutable(program).isEmpty();
+    if (!installed) {
       throw SessionUnavailable(std::string("no headless GNOME session: ") + program +
                                " is not installed (scripts/setup.sh installs it)");
     }
@@ -124,7 +115,7 @@ WaylandSession::WaylandSession(int width, int height, int secondWidth, int secon
       mutter.push_back("--virtual-monitor");
       mutter.push_back(std::to_string(secondWidth) + "x" + std::to_string(secondHeight));
     }
-    spawn("mutter", mutter);
+    compositor_ = spawn("mutter", mutter);
     waitFor("mutter", 30, [&] {
       return fs::exists(dir_ + "/run/wayland-0") && hasName("org.gnome.Mutter.ScreenCast") &&
              hasName("org.gnome.Mutter.RemoteDesktop");
@@ -166,6 +157,13 @@ void WaylandSession::exportEnvironment() const {
   for (const auto& [name, value] : env_) {
     if (name != "PATH" && name != "HOME" && name != "LANG") setenv(name.c_str(), value.c_str(), 1);
   }
+}
+
+void WaylandSession::writePreferences(const std::string& extraLines) const {
+  fs::create_directories(dir_ + "/home/config/Kestrova");
+  std::ofstream(dir_ + "/home/config/Kestrova/Kestrova.conf")
+      << "[General]\nrestoreToken=" << restoreToken() << "\n"
+      << extraLines;
 }
 
 QDBusConnection WaylandSession::bus() const {

@@ -45,7 +45,10 @@ class WaylandSession {
   QDBusConnection bus() const;
   // A restore token the portal accepts for the virtual monitor.
   static constexpr const char* restoreToken() { return "4b657374-726f-4761-8000-00000000c0de"; }
+  // Writes the program's preferences in the session's home: restoreToken() and `extraLines`.
+  void writePreferences(const std::string& extraLines = {}) const;
   const std::string& folder() const { return dir_; }
+  pid_t compositor() const { return compositor_; }  // mutter
 
   // Starts `argv` in the session's environment, output to a log file in folder(); the session
   // ends it when it goes if it still runs.
@@ -65,6 +68,7 @@ class WaylandSession {
   std::vector<std::pair<std::string, std::string>> env_;
   std::vector<pid_t> pids_;  // in start order
   QString busName_;
+  pid_t compositor_ = -1;
 };
 
 }  // namespace kestrova::testing

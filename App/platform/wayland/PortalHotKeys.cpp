@@ -111,11 +111,6 @@ void PortalHotKeys::registerKey(std::uint32_t id, QKeyCombination key,
   if (newKey) bindSoon();
 }
 
-bool PortalHotKeys::isGrabbed(std::uint32_t id) const {
-  const auto it = keys_.find(id);
-  return it != keys_.end() && it->second.bound;
-}
-
 void PortalHotKeys::onSettled(std::function<void(bool)> settled) {
   if (settled_) {
     settled(*settled_);

@@ -44,7 +44,6 @@ class PortalHotKeys final : public QObject, public HotKeys {
 
   // Keys registered in one turn of the event loop are bound together.
   void registerKey(std::uint32_t id, QKeyCombination key, std::function<void()> action) override;
-  bool isGrabbed(std::uint32_t id) const override;
   // Tells, once: true when the portal bound at least one key; false when the session has no
   // such portal, or it refused (the user may have declined the desktop's dialog).
   void onSettled(std::function<void(bool available)> settled) override;

@@ -122,12 +122,6 @@ void X11HotKeys::registerKey(std::uint32_t id, QKeyCombination qtKey,
   grabs_.push_back(grab);
 }
 
-bool X11HotKeys::isGrabbed(std::uint32_t id) const {
-  for (const Grab& g : grabs_)
-    if (g.id == id) return g.grabbed;
-  return false;
-}
-
 bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
   if (eventType != "xcb_generic_event_t") return false;
   const auto* event = static_cast<const xcb_generic_event_t*>(message);

@@ -35,7 +35,6 @@ class X11HotKeys final : public HotKeys, public QAbstractNativeEventFilter {
   X11HotKeys& operator=(const X11HotKeys&) = delete;
 
   void registerKey(std::uint32_t id, QKeyCombination key, std::function<void()> action) override;
-  bool isGrabbed(std::uint32_t id) const override;
 
   bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 

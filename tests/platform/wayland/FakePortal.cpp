@@ -4,10 +4,10 @@
 //   --dialog accept|cancel|fail  how the user (or the portal) answers the screen-choice dialog
 //   --token T          a restore token the permission store knows; others are refused
 //   --position         stream properties include the monitor's position
-// It prints "ready" once it owns org.freedesktop.portal.Desktop. Its object /org/kestrova/Fake
-// (interface org.kestrova.Fake) lets the test count dialogs and open sessions, and end a session as
-// the desktop's "stop sharing" control does.
+// It prints "ready" once it owns org.freedesktop.portal.Desktop. Three more methods let the test
+// count dialogs and open sessions, and end a session as the desktop's "stop sharing" control does.
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -28,28 +28,12 @@
 
 namespace {
 
-struct IntPair {
-  int first = 0;
-  int second = 0;
-};
-
+// A stream as the portal lists it: its PipeWire node and its properties.
 struct StreamEntry {
   uint node = 0;
   QVariantMap properties;
 };
 
-QDBusArgument& operator<<(QDBusArgument& arg, const IntPair& pair) {
-  arg.beginStructure();
-  arg << pair.first << pair.second;
-  arg.endStructure();
-  return arg;
-}
-const QDBusArgument& operator>>(const QDBusArgument& arg, IntPair& pair) {
-  arg.beginStructure();
-  arg >> pair.first >> pair.second;
-  arg.endStructure();
-  return arg;
-}
 QDBusArgument& operator<<(QDBusArgument& arg, const StreamEntry& stream) {
   arg.beginStructure();
   arg << stream.node << stream.properties;
@@ -63,19 +47,20 @@ const QDBusArgument& operator>>(const QDBusArgument& arg, StreamEntry& stream) {
   return arg;
 }
 
+// An (ii) pair, as a stream's size and position are sent.
+QVariant intPair(int first, int second) {
+  QDBusArgument arg;
+  arg.beginStructure();
+  arg << first << second;
+  arg.endStructure();
+  return QVariant::fromValue(arg);
+}
+
 }  // namespace
 
-Q_DECLARE_METATYPE(IntPair)
 Q_DECLARE_METATYPE(StreamEntry)
 
 namespace {
-
-struct Options {
-  uint cursorModes = 7;
-  QString dialog = QStringLiteral("accept");
-  QSet<QString> tokens;
-  bool position = false;
-};
 
 const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
@@ -106,10 +91,15 @@ class Portal : public QObject {
   Q_PROPERTY(uint version READ version)
 
  public:
-  explicit Portal(Options options) : options_(std::move(options)) {}
+  explicit Portal(const QCommandLineParser& args)
+      : cursorModes_(args.value("cursor-modes").toUInt()),
+        dialog_(args.value("dialog")),
+        position_(args.isSet("position")) {
+    for (const QString& token : args.values("token")) tokens_.insert(token);
+  }
 
   uint sourceTypes() const { return 3; }
-  uint cursorModes() const { return options_.cursorModes; }
+  uint cursorModes() const { return cursorModes_; }
   uint version() const { return 4; }
 
   void forget(const QString& path) {
@@ -124,6 +114,20 @@ class Portal : public QObject {
   std::map<QString, Session*> sessions_;
 
  public slots:
+  // For the test: how it went, and the desktop's "stop sharing" control.
+  uint DialogsShown() { return dialogsShown; }
+  uint OpenSessions() { return uint(sessions_.size()); }
+  void EndSessions() {
+    std::vector<QString> paths;
+    for (const auto& [path, session] : sessions_) paths.push_back(path);
+    for (const QString& path : paths) {
+      QDBusMessage closed = QDBusMessage::createSignal(path, kSession, QStringLiteral("Closed"));
+      closed << QVariantMap{};
+      QDBusConnection::sessionBus().send(closed);
+      forget(path);
+    }
+  }
+
   QDBusObjectPath CreateSession(const QVariantMap& options, const QDBusMessage& call) {
     const QString path =
         QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2")
@@ -147,19 +151,18 @@ class Portal : public QObject {
                         const QDBusMessage& call) {
     Session* s = find(session);
     if (!s) return respond(call, options, 2, {});
-    if (!s->restoreToken.isEmpty() && !options_.tokens.contains(s->restoreToken))
+    if (!s->restoreToken.isEmpty() && !tokens_.contains(s->restoreToken))
       return respond(call, options, 2, {});  // the choice it names is gone
     if (s->restoreToken.isEmpty()) {
       ++dialogsShown;
-      if (options_.dialog == u"cancel") return respond(call, options, 1, {});
-      if (options_.dialog == u"fail") return respond(call, options, 2, {});
+      if (dialog_ == u"cancel") return respond(call, options, 1, {});
+      if (dialog_ == u"fail") return respond(call, options, 2, {});
     }
     const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    options_.tokens.insert(token);
+    tokens_.insert(token);
     QVariantMap properties{{QStringLiteral("source_type"), 1u},
-                           {QStringLiteral("size"), QVariant::fromValue(IntPair{1280, 720})}};
-    if (options_.position)
-      properties.insert(QStringLiteral("position"), QVariant::fromValue(IntPair{1920, 0}));
+                           {QStringLiteral("size"), intPair(1280, 720)}};
+    if (position_) properties.insert(QStringLiteral("position"), intPair(1920, 0));
     const QList<StreamEntry> streams{{42, properties}};
     return respond(call, options, 0,
                    {{QStringLiteral("streams"), QVariant::fromValue(streams)},
@@ -198,76 +201,33 @@ class Portal : public QObject {
     return QDBusObjectPath(path);
   }
 
-  Options options_;
+  const uint cursorModes_;
+  const QString dialog_;
+  QSet<QString> tokens_;
+  const bool position_;
 };
 
 void Session::Close() {
   portal_.forget(path_);
 }
 
-class Control : public QObject {
-  Q_OBJECT
-  Q_CLASSINFO("D-Bus Interface", "org.kestrova.Fake")
-
- public:
-  explicit Control(Portal& portal) : portal_(portal) {}
-
- public slots:
-  uint DialogsShown() { return portal_.dialogsShown; }
-  uint OpenSessions() { return uint(portal_.sessions_.size()); }
-  // Ends every open session as the desktop's "stop sharing" control does.
-  void EndSessions() {
-    std::vector<QString> paths;
-    for (const auto& [path, session] : portal_.sessions_) paths.push_back(path);
-    for (const QString& path : paths) {
-      QDBusMessage closed = QDBusMessage::createSignal(path, kSession, QStringLiteral("Closed"));
-      closed << QVariantMap{};
-      QDBusConnection::sessionBus().send(closed);
-      portal_.forget(path);
-    }
-  }
-
- private:
-  Portal& portal_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  qDBusRegisterMetaType<IntPair>();
   qDBusRegisterMetaType<StreamEntry>();
   qDBusRegisterMetaType<QList<StreamEntry>>();
 
-  Options options;
-  const QStringList args = app.arguments();
-  for (int i = 1; i < args.size(); ++i) {
-    const QString& flag = args[i];
-    const QString value = i + 1 < args.size() ? args[i + 1] : QString();
-    if (flag == u"--cursor-modes") {
-      options.cursorModes = value.toUInt();
-      ++i;
-    } else if (flag == u"--dialog") {
-      options.dialog = value;
-      ++i;
-    } else if (flag == u"--token") {
-      options.tokens.insert(value);
-      ++i;
-    } else if (flag == u"--position") {
-      options.position = true;
-    } else {
-      std::fprintf(stderr, "fake_portal: unknown option %s\n", qPrintable(flag));
-      return 2;
-    }
-  }
-
+  QCommandLineParser parser;
+  parser.addOptions({{"cursor-modes", "", "n", "7"},
+                     {"dialog", "", "answer", "accept"},
+                     {"token", "", "token"},
+                     {"position", ""}});
+  parser.process(app);
   QDBusConnection bus = QDBusConnection::sessionBus();
-  Portal portal(std::move(options));
-  Control control(portal);
+  Portal portal(parser);
   if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) ||
-      !bus.registerObject(QStringLiteral("/org/kestrova/Fake"), &control,
-                          QDBusConnection::ExportAllSlots) ||
       !bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"))) {
     std::fprintf(stderr, "fake_portal: cannot register on the bus: %s\n",
                  qPrintable(bus.lastError().message()));

@@ -5,14 +5,11 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -20,6 +17,7 @@
 
 #include "RecorderError.h"
 #include "ScreenCastPortal.h"
+#include "support/PrivateSessionBus.h"
 
 namespace kestrova {
 namespace {
@@ -27,79 +25,46 @@ namespace {
 using namespace std::chrono_literals;
 using Outcome = ScreenCastPortal::Outcome;
 
-// Helpers die with the test, even when it crashes.
-void dieWithParent(QProcess& process) {
-  process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
-// A dbus-daemon of our own and a fake portal on it, both ended when the test ends.
+// A private bus with the fake portal on it (unless the arguments say "--absent"), both ended with
+// the test.
 class FakePortalBus {
  public:
-  bool start(const QStringList& portalArgs) {
-    const QString config = dir_.filePath(QStringLiteral("bus.conf"));
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    file.write(QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC
- "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=%1</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)")
-                   .arg(dir_.path())
-                   .toUtf8());
-    file.close();
-
-    dieWithParent(daemon_);
-    daemon_.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                   QStringLiteral("--print-address=1")});
-    if (!daemon_.waitForStarted() || !daemon_.waitForReadyRead(10000)) return false;
-    address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-
-    if (portalArgs.contains(QStringLiteral("--absent"))) return true;
+  explicit FakePortalBus(const QStringList& portalArgs) {
+    if (bus_.address().empty() || portalArgs.contains(QStringLiteral("--absent"))) return;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromStdString(address()));
     portal_.setProcessEnvironment(env);
     portal_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    dieWithParent(portal_);
+    portal_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     portal_.start(QStringLiteral(KESTROVA_FAKE_PORTAL), portalArgs);
-    return portal_.waitForStarted() && portal_.waitForReadyRead(10000) &&
-           portal_.readLine().trimmed() == "ready";
+    ready_ = portal_.waitForStarted() && portal_.waitForReadyRead(10000) &&
+             portal_.readLine().trimmed() == "ready";
   }
-
   ~FakePortalBus() {
-    for (QProcess* p : {&portal_, &daemon_}) {
-      p->kill();
-      p->waitForFinished();
-    }
+    portal_.kill();
+    portal_.waitForFinished();
     QDBusConnection::disconnectFromBus(QStringLiteral("test"));
   }
 
-  const QString& address() const { return address_; }
+  bool ready() const { return !address().empty() && (ready_ || portal_.program().isEmpty()); }
+  const std::string& address() const { return bus_.address(); }
 
-  // Asks the fake's control object.
+  // Asks the fake what it saw, or tells it to end every session.
   uint ask(const char* method) {
-    QDBusConnection bus = QDBusConnection::connectToBus(address_, QStringLiteral("test"));
+    QDBusConnection bus =
+        QDBusConnection::connectToBus(QString::fromStdString(address()), QStringLiteral("test"));
     const QDBusMessage reply = bus.call(QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/kestrova/Fake"),
-        QStringLiteral("org.kestrova.Fake"), QString::fromLatin1(method)));
+        QStringLiteral("org.freedesktop.portal.Desktop"),
+        QStringLiteral("/org/freedesktop/portal/desktop"),
+        QStringLiteral("org.freedesktop.portal.ScreenCast"), QString::fromLatin1(method)));
     EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << method;
     return reply.arguments().value(0).toUInt();
   }
 
  private:
-  QTemporaryDir dir_;
-  QProcess daemon_;
+  testing::PrivateSessionBus bus_;
   QProcess portal_;
-  QString address_;
+  bool ready_ = false;
 };
 
 class ScreenCastPortalTest : public ::testing::Test {
@@ -108,67 +73,45 @@ class ScreenCastPortalTest : public ::testing::Test {
     if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
       GTEST_SKIP() << "dbus-daemon is not installed (Debian package dbus-daemon)";
   }
-  FakePortalBus bus_;
 };
 
-struct OutcomeCase {
-  const char* story;
-  QStringList portalArgs;
-  std::string storedToken;
-  Outcome outcome;
-  uint dialogs;
-  const char* messagePart;  // nullptr: no message
-};
+constexpr const char* kKnownToken = "7c1e0e36-0d4f-4c1b-9a3e-8a1d3f5e2b10";  // for --token
+constexpr const char* kStaleToken = "0b8f2a44-51de-4e0e-8d7b-1f6f7c0a9e21";  // refused
 
 TEST_F(ScreenCastPortalTest, OutcomesOfARequest) {
-  const OutcomeCase cases[] = {
-      {"no token: the dialog, then the stream", {}, "", Outcome::granted, 1, nullptr},
-      {"a token the portal knows: no dialog",
-       {"--token", "7c1e0e36-0d4f-4c1b-9a3e-8a1d3f5e2b10"},
-       "7c1e0e36-0d4f-4c1b-9a3e-8a1d3f5e2b10",
-       Outcome::granted,
-       0,
-       nullptr},
-      {"a token the portal refuses: asked again, with the dialog",
-       {},
-       "0b8f2a44-51de-4e0e-8d7b-1f6f7c0a9e21",
-       Outcome::granted,
-       1,
-       nullptr},
-      {"the user cancels the dialog: no message",
-       {"--dialog", "cancel"},
-       "",
-       Outcome::cancelled,
-       1,
-       nullptr},
-      {"a portal without pointer metadata",
-       {"--cursor-modes", "3"},
-       "",
-       Outcome::failed,
-       0,
-       "does not report the pointer"},
-      {"the portal fails twice: one retry, then a message",
-       {"--dialog", "fail"},
-       "",
-       Outcome::failed,
-       2,
-       "could not start screen sharing"},
+  using enum Outcome;
+  const struct {
+    const char* story;
+    QStringList portalArgs;
+    std::string storedToken;
+    Outcome outcome;
+    int dialogs;              // -1: no portal to ask
+    const char* messagePart;  // nullptr: no message
+  } cases[] = {
+      {"no token: the dialog, then the stream", {}, "", granted, 1, nullptr},
+      {"a known token: no dialog", {"--token", kKnownToken}, kKnownToken, granted, 0, nullptr},
+      {"a refused token: asked again, with the dialog", {}, kStaleToken, granted, 1, nullptr},
+      {"the user cancels: no message", {"--dialog", "cancel"}, "", cancelled, 1, nullptr},
+      {"no pointer metadata", {"--cursor-modes", "3"}, "", failed, 0, "does not report"},
+      {"two failures: one retry, then a message", {"--dialog", "fail"}, "", failed, 2, "could not"},
+      {"no portal on the bus", {"--absent"}, "", failed, -1, "xdg-desktop-portal"},
   };
-  for (const OutcomeCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.story);
-    FakePortalBus bus;
-    ASSERT_TRUE(bus.start(c.portalArgs));
-    ScreenCastPortal portal(bus.address().toStdString());
+    FakePortalBus bus(c.portalArgs);
+    ASSERT_TRUE(bus.ready());
+    ScreenCastPortal portal(bus.address());
 
     ScreenCastPortal::Result result = portal.open(c.storedToken);
 
     EXPECT_EQ(result.outcome, c.outcome);
-    EXPECT_EQ(bus.ask("DialogsShown"), c.dialogs);
     if (c.messagePart)
       EXPECT_NE(result.message.find(c.messagePart), std::string::npos) << result.message;
     else
       EXPECT_EQ(result.message, "");
-    if (c.outcome == Outcome::granted) {
+    if (c.dialogs < 0) continue;
+    EXPECT_EQ(bus.ask("DialogsShown"), static_cast<uint>(c.dialogs));
+    if (c.outcome == granted) {
       EXPECT_TRUE(result.stream.pipeWireFd.valid());
       EXPECT_EQ(result.stream.nodeId, 42u);
       EXPECT_FALSE(result.stream.restoreToken.empty());
@@ -181,8 +124,9 @@ TEST_F(ScreenCastPortalTest, OutcomesOfARequest) {
 }
 
 TEST_F(ScreenCastPortalTest, TheNewTokenSparesTheNextDialogAndTheStreamSaysWhereTheMonitorIs) {
-  ASSERT_TRUE(bus_.start({"--position"}));
-  ScreenCastPortal portal(bus_.address().toStdString());
+  FakePortalBus bus({"--position"});
+  ASSERT_TRUE(bus.ready());
+  ScreenCastPortal portal(bus.address());
 
   ScreenCastPortal::Result first = portal.open("");
   ASSERT_EQ(first.outcome, Outcome::granted);
@@ -192,16 +136,17 @@ TEST_F(ScreenCastPortalTest, TheNewTokenSparesTheNextDialogAndTheStreamSaysWhere
 
   ScreenCastPortal::Result second = portal.open(first.stream.restoreToken);
   ASSERT_EQ(second.outcome, Outcome::granted);
-  EXPECT_EQ(bus_.ask("DialogsShown"), 1u);
-  EXPECT_EQ(bus_.ask("OpenSessions"), 1u) << "the earlier session is closed by the new request";
+  EXPECT_EQ(bus.ask("DialogsShown"), 1u);
+  EXPECT_EQ(bus.ask("OpenSessions"), 1u) << "the earlier session is closed by the new request";
 
   portal.close();
-  EXPECT_EQ(bus_.ask("OpenSessions"), 0u);
+  EXPECT_EQ(bus.ask("OpenSessions"), 0u);
 }
 
 TEST_F(ScreenCastPortalTest, TheDesktopEndingTheSessionCallsOnClosedOnce) {
-  ASSERT_TRUE(bus_.start({}));
-  ScreenCastPortal portal(bus_.address().toStdString());
+  FakePortalBus bus({});
+  ASSERT_TRUE(bus.ready());
+  ScreenCastPortal portal(bus.address());
   std::promise<void> closed;
   std::atomic<int> calls = 0;
   portal.setOnClosed([&] {
@@ -210,35 +155,28 @@ TEST_F(ScreenCastPortalTest, TheDesktopEndingTheSessionCallsOnClosedOnce) {
   });
   ASSERT_EQ(portal.open("").outcome, Outcome::granted);
 
-  bus_.ask("EndSessions");
+  bus.ask("EndSessions");
 
   ASSERT_EQ(closed.get_future().wait_for(20s), std::future_status::ready);
   portal.close();  // the owner's stop afterwards is harmless
   EXPECT_EQ(calls, 1);
 }
 
-TEST_F(ScreenCastPortalTest, NoPortalOnTheBusIsAClearFailure) {
-  ASSERT_TRUE(bus_.start({"--absent"}));
-  ScreenCastPortal portal(bus_.address().toStdString());
-  const ScreenCastPortal::Result result = portal.open("");
-  EXPECT_EQ(result.outcome, Outcome::failed);
-  EXPECT_NE(result.message.find("xdg-desktop-portal"), std::string::npos) << result.message;
-}
-
 TEST_F(ScreenCastPortalTest, ARecordingsStreamKeepsTheStoredTokenCurrent) {
-  std::string stored = "0b8f2a44-51de-4e0e-8d7b-1f6f7c0a9e21";  // refused by the fake
+  std::string stored = kStaleToken;
   const RestoreTokenStore store{[&] { return stored; },
                                 [&](const std::string& token) { stored = token; }};
   {
-    ASSERT_TRUE(bus_.start({}));
-    ScreenCastPortal portal(bus_.address().toStdString());
+    FakePortalBus bus({});
+    ASSERT_TRUE(bus.ready());
+    ScreenCastPortal portal(bus.address());
     const PortalStream stream = openRecordingStream(portal, store);
     EXPECT_EQ(stored, stream.restoreToken);
     EXPECT_FALSE(stored.empty());
   }
-  FakePortalBus cancelling;
-  ASSERT_TRUE(cancelling.start({"--dialog", "cancel"}));
-  ScreenCastPortal portal(cancelling.address().toStdString());
+  FakePortalBus cancelling({"--dialog", "cancel"});
+  ASSERT_TRUE(cancelling.ready());
+  ScreenCastPortal portal(cancelling.address());
   try {
     openRecordingStream(portal, store);
     ADD_FAILURE() << "a cancelled dialog gave a stream";

@@ -75,7 +75,15 @@ class OnXvfb : public ::testing::Test {
   static inline x11::XcbConnection* typist_ = nullptr;
 };
 
-TEST_F(OnXvfb, CtrlAltRRunsItsActionOnTheMainThreadWithTheLocksOnOrOff) {
+// Another program holds Ctrl+Alt+P at first: that key is silently unavailable until it is let go
+// and asked for again.
+TEST_F(OnXvfb, HotKeysRunOnTheMainThreadWithTheLocksOnOrOffAndYieldToAnotherProgram) {
+  xcb_connection_t* other = typist_->get();
+  const std::uint8_t p = keycode(kP);
+  ASSERT_EQ(
+      xcb_request_check(other, xcb_grab_key_checked(other, 1, typist_->root(), kCtrlAlt, p,
+                                                    XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)),
+      nullptr);
   x11::X11HotKeys keys;
   int runs = 0;
   int pauses = 0;
@@ -85,16 +93,18 @@ TEST_F(OnXvfb, CtrlAltRRunsItsActionOnTheMainThreadWithTheLocksOnOrOff) {
     onMainThread = onMainThread && QThread::currentThread() == app_->thread();
   });
   keys.registerKey(HotKeys::kPauseId, HotKeys::kPauseKey, [&] { ++pauses; });
-  ASSERT_TRUE(keys.isGrabbed(HotKeys::kStartStopId));
 
   type({kControlL, kAltL, kR});
   ASSERT_TRUE(QTest::qWaitFor([&] { return runs == 1; }, 5000));
 
-  // A plain R or Ctrl+R is not the hot key; the next Ctrl+Alt+R shows they were seen and passed.
+  // A plain R, Ctrl+R, or the key another program holds is not ours; the next Ctrl+Alt+R shows
+  // they were seen and passed.
   type({kR});
   type({kControlL, kR});
+  type({kControlL, kAltL, kP});
   type({kControlL, kAltL, kR});
   ASSERT_TRUE(QTest::qWaitFor([&] { return runs == 2; }, 5000));
+  EXPECT_EQ(pauses, 0);
 
   struct Lock {
     const char* name;
@@ -124,26 +134,13 @@ TEST_F(OnXvfb, CtrlAltRRunsItsActionOnTheMainThreadWithTheLocksOnOrOff) {
   EXPECT_TRUE(deliver(XCB_KEY_RELEASE));
   EXPECT_FALSE(deliver(XCB_KEY_RELEASE)) << "a release of nothing held is not ours";
 
+  xcb_ungrab_key(other, p, typist_->root(), kCtrlAlt);
+  xcb_flush(other);
+  keys.registerKey(HotKeys::kPauseId, HotKeys::kPauseKey, [&] { ++pauses; });
   type({kControlL, kAltL, kP});
   ASSERT_TRUE(QTest::qWaitFor([&] { return pauses == 1; }, 5000));
   EXPECT_EQ(runs, 5);
   EXPECT_TRUE(onMainThread);
-}
-
-TEST_F(OnXvfb, AKeyHeldByAnotherProgramIsSilentlyUnavailable) {
-  xcb_connection_t* other = typist_->get();
-  const std::uint8_t p = keycode(kP);
-  ASSERT_EQ(
-      xcb_request_check(other, xcb_grab_key_checked(other, 1, typist_->root(), kCtrlAlt, p,
-                                                    XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)),
-      nullptr);
-  {
-    x11::X11HotKeys keys;
-    keys.registerKey(HotKeys::kPauseId, HotKeys::kPauseKey, [] {});
-    EXPECT_FALSE(keys.isGrabbed(HotKeys::kPauseId));
-  }
-  xcb_ungrab_key(other, p, typist_->root(), kCtrlAlt);
-  xcb_flush(other);
 }
 
 TEST_F(OnXvfb, AnX11DisplayWithSharedMemoryMayBeCapturedAndAWaylandSessionNeedsAChosenScreen) {

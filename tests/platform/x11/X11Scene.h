@@ -31,6 +31,10 @@ inline std::uint32_t patternAt(int x, int y) {
 inline std::uint32_t otherPatternAt(int x, int y) {
   return ~patternAt(x, y) & 0xffffffu;
 }
+// One colour everywhere.
+inline std::function<std::uint32_t(int, int)> solid(std::uint32_t rgb) {
+  return [rgb](int, int) { return rgb; };
+}
 
 class X11Scene {
  public:
@@ -111,43 +115,20 @@ class X11Scene {
   }
 
   // A solid core cursor of `size` in red, with its hot spot at (hotX, hotY), on the root window.
-  void setRedCursor(int size, int hotX, int hotY) {
-    const xcb_pixmap_t bits = xcb_generate_id(c());
-    xcb_create_pixmap(c(), 1, bits, root(), static_cast<std::uint16_t>(size),
-                      static_cast<std::uint16_t>(size));
-    const xcb_gcontext_t gc = xcb_generate_id(c());
-    const std::uint32_t one = 1;
-    xcb_create_gc(c(), gc, bits, XCB_GC_FOREGROUND, &one);
-    const xcb_rectangle_t all{0, 0, static_cast<std::uint16_t>(size),
-                              static_cast<std::uint16_t>(size)};
-    xcb_poly_fill_rectangle(c(), bits, gc, 1, &all);
-    const xcb_cursor_t cursor = xcb_generate_id(c());
-    xcb_create_cursor(c(), cursor, bits, bits, 0xffff, 0, 0, 0, 0, 0,
-                      static_cast<std::uint16_t>(hotX), static_cast<std::uint16_t>(hotY));
-    setRootCursor(cursor);
-    xcb_free_gc(c(), gc);
-    xcb_free_pixmap(c(), bits);
-  }
-
+  void setRedCursor(int size, int hotX, int hotY) { setRootCursor(size, hotX, hotY, true); }
   // A cursor with no visible pixel, so grabs show the scene alone.
-  void hideCursor() {
-    const xcb_pixmap_t bits = xcb_generate_id(c());
-    xcb_create_pixmap(c(), 1, bits, root(), 1, 1);
-    const xcb_gcontext_t gc = xcb_generate_id(c());
-    const std::uint32_t zero = 0;
-    xcb_create_gc(c(), gc, bits, XCB_GC_FOREGROUND, &zero);
-    const xcb_rectangle_t all{0, 0, 1, 1};
-    xcb_poly_fill_rectangle(c(), bits, gc, 1, &all);
-    const xcb_cursor_t cursor = xcb_generate_id(c());
-    xcb_create_cursor(c(), cursor, bits, bits, 0, 0, 0, 0, 0, 0, 0, 0);
-    setRootCursor(cursor);
-    xcb_free_gc(c(), gc);
-    xcb_free_pixmap(c(), bits);
-  }
+  void hideCursor() { setRootCursor(1, 0, 0, false); }
 
   void movePointer(int x, int y) const {
     xcb_test_fake_input(c(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root(),
                         static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), 0);
+    sync();
+  }
+  // Moves the pointer and presses and releases `button`, as a user on any application would.
+  void click(int x, int y, std::uint8_t button) const {
+    movePointer(x, y);
+    xcb_test_fake_input(c(), XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(c(), XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
     sync();
   }
 
@@ -255,9 +236,22 @@ class X11Scene {
   }
 
  private:
-  void setRootCursor(xcb_cursor_t cursor) {
+  void setRootCursor(int size, int hotX, int hotY, bool visible) {
+    const auto side = static_cast<std::uint16_t>(size);
+    const xcb_pixmap_t bits = xcb_generate_id(c());
+    xcb_create_pixmap(c(), 1, bits, root(), side, side);
+    const xcb_gcontext_t gc = xcb_generate_id(c());
+    const std::uint32_t on = visible ? 1 : 0;
+    xcb_create_gc(c(), gc, bits, XCB_GC_FOREGROUND, &on);
+    const xcb_rectangle_t all{0, 0, side, side};
+    xcb_poly_fill_rectangle(c(), bits, gc, 1, &all);
+    const xcb_cursor_t cursor = xcb_generate_id(c());
+    xcb_create_cursor(c(), cursor, bits, bits, visible ? 0xffff : 0, 0, 0, 0, 0, 0,
+                      static_cast<std::uint16_t>(hotX), static_cast<std::uint16_t>(hotY));
     xcb_change_window_attributes(c(), root(), XCB_CW_CURSOR, &cursor);
     xcb_free_cursor(c(), cursor);
+    xcb_free_gc(c(), gc);
+    xcb_free_pixmap(c(), bits);
     sync();
   }
 

@@ -18,7 +18,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -47,21 +46,6 @@ double cpuOf(pid_t pid) {
   return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-pid_t pidOf(const char* name, const std::string& sessionFolder) {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    std::ifstream comm(entry.path() / "comm");
-    std::string c;
-    if (std::getline(comm, c) && c == name) {
-      std::ifstream env(entry.path() / "environ");
-      std::string all((std::istreambuf_iterator<char>(env)), std::istreambuf_iterator<char>());
-      if (all.find("XDG_RUNTIME_DIR=" + sessionFolder + "/run") != std::string::npos) {
-        return static_cast<pid_t>(std::stoi(entry.path().filename()));
-      }
-    }
-  }
-  return -1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,15 +65,11 @@ int main(int argc, char** argv) {
   std::vector<std::string> command(argv + i + 1, argv + argc);
   try {
     WaylandSession session(1280, 720);
-    const std::string config = session.folder() + "/home/config/Kestrova";
-    std::filesystem::create_directories(config);
-    std::ofstream(config + "/Kestrova.conf")
-        << "[General]\nrestoreToken=" << WaylandSession::restoreToken() << "\n";
+    session.writePreferences();
     session.spawn("pattern", {KESTROVA_PATTERN_WINDOW, "30"});
     std::this_thread::sleep_for(std::chrono::seconds(1));
     MutterCast cast(session.bus(), cursor);
-    const pid_t mutter = pidOf("mutter", session.folder());
-    const double mutterBefore = mutter > 0 ? cpuOf(mutter) : 0;
+    const double mutterBefore = cpuOf(session.compositor());
 
     // The command is started by hand (not spawn()) to wait for it with its resource usage.
     const auto began = Clock::now();
@@ -113,7 +93,7 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(33));
     }
     const double wall = std::chrono::duration<double>(Clock::now() - began).count();
-    const double mutterCpu = mutter > 0 ? cpuOf(mutter) - mutterBefore : 0;
+    const double mutterCpu = cpuOf(session.compositor()) - mutterBefore;
     const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                        (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     std::printf("cpu_s=%.3f maxrss_kb=%ld wall_s=%.3f mutter_cpu_s=%.3f status=%d\n", cpu,
