@@ -64,7 +64,7 @@ void FramePipeline::setPaused(bool paused) {
 
 void FramePipeline::handle(std::shared_ptr<CapturedSample> sample) {
   KESTROVA_DCHECK_SEQUENCE(sequence_);
-  const auto dropped = [this](DropReason reason) { drops_.count(reason); };
+  const auto dropped = [this](DropReason reason) { countDrop(reason); };
   if (!sample) return dropped(DropReason::invalid);
   if (sample->outputType() != SampleOutputType::screen) return dropped(DropReason::notScreen);
   if (!sample->isValid()) return dropped(DropReason::invalid);

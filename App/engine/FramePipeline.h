@@ -117,6 +117,11 @@ class FramePipeline {
     Region region;
   };
 
+  // For the drop paths of handle(), which leave through a lambda the analysis cannot follow.
+  void countDrop(DropReason reason) {
+    KESTROVA_DCHECK_SEQUENCE(sequence_);
+    drops_.count(reason);
+  }
   // Steps from the timeline to the append, with click rings as at host time `now`; why the frame
   // was dropped, or nothing when it was appended.
   std::optional<DropReason> place(std::shared_ptr<CapturedSample> sample, CapturedImage& image,

@@ -249,10 +249,11 @@ void PortalHotKeys::onResponse(uint code, const QVariantMap& results, const QDBu
   const QVariant list = results.value(QStringLiteral("shortcuts"));
   if (list.canConvert<QDBusArgument>()) list.value<QDBusArgument>() >> bound;
   bool any = false;
-  for (auto& [id, key] : keys_) {
-    key.bound = std::any_of(bound.begin(), bound.end(),
-                            [&](const PortalShortcut& s) { return s.id == shortcutId(id); });
-    any |= key.bound;
+  for (auto& entry : keys_) {
+    const QString id = shortcutId(entry.first);
+    entry.second.bound = std::any_of(bound.begin(), bound.end(),
+                                     [&](const PortalShortcut& s) { return s.id == id; });
+    any |= entry.second.bound;
   }
   step_ = Step::bound;
   settle(any);
