@@ -1,0 +1,223 @@
+// The window and the panels on a real X server (a private Xvfb, with no window manager and no
+// compositor) around a real controller: the panels' hints, their shape, where clicks go, and the
+// main window taken off the screen while recording. With KESTROVA_SCREENSHOTS=<folder> the walk
+// also saves what a user sees at each step as PNG pictures (tests/screenshots.sh).
+
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <QDir>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QScreen>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "ControllerFixture.h"
+#include "FloatingPanel.h"
+#include "FormControls.h"
+#include "MainView.h"
+#include "MainWindow.h"
+#include "PanelViews.h"
+#include "RecordingToolbar.h"
+#include "SettingsForm.h"
+#include "ToolbarButtonStyle.h"
+
+namespace kestrova {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A light desktop with a grid behind every window, so edges show; it counts the clicks it gets.
+class Wallpaper : public QWidget {
+ public:
+  Wallpaper() : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint) {
+    setGeometry(QGuiApplication::primaryScreen()->geometry());
+  }
+  int clicks = 0;
+
+ protected:
+  void mousePressEvent(QMouseEvent*) override { ++clicks; }
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    QLinearGradient sky(0, 0, width(), height());
+    sky.setColorAt(0, QColor(120, 170, 220));
+    sky.setColorAt(1, QColor(235, 225, 200));
+    p.fillRect(rect(), sky);
+    p.setPen(QPen(QColor(255, 255, 255, 160), 2));
+    for (int x = 0; x < width(); x += 80) p.drawLine(x, 0, x, height());
+    for (int y = 0; y < height(); y += 80) p.drawLine(0, y, width(), y);
+  }
+};
+
+// Our own connection to the test's X server, for reading properties and faking clicks.
+class XClient {
+ public:
+  XClient() : c_(xcb_connect(nullptr, nullptr)) {}
+  ~XClient() { xcb_disconnect(c_); }
+
+  xcb_atom_t atom(const char* name) {
+    auto* reply =
+        xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, std::strlen(name), name), nullptr);
+    const xcb_atom_t result = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return result;
+  }
+
+  std::vector<std::uint32_t> property(xcb_window_t window, const char* name) {
+    auto* reply = xcb_get_property_reply(
+        c_, xcb_get_property(c_, 0, window, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 64), nullptr);
+    std::vector<std::uint32_t> values;
+    if (reply && reply->format == 32) {
+      const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+      values.assign(data, data + xcb_get_property_value_length(reply) / 4);
+    }
+    std::free(reply);
+    return values;
+  }
+
+  void click(QPoint at) {
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+    xcb_test_fake_input(c_, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root,
+                        static_cast<int16_t>(at.x()), static_cast<int16_t>(at.y()), 0);
+    xcb_test_fake_input(c_, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, root, 0, 0, 0);
+    xcb_test_fake_input(c_, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, root, 0, 0, 0);
+    xcb_flush(c_);
+  }
+
+ private:
+  xcb_connection_t* c_;
+};
+
+class ShellX11Test : public testing::ControllerFixture {
+ protected:
+  void SetUp() override {
+    ControllerFixture::SetUp();
+    displays_->list[0].frame = Rect{{0, 280}, {1280, 800}};  // the whole 1280×800 screen
+    wallpaper_.show();
+    window_ = std::make_unique<MainWindow>(controller());
+    panels_ = std::make_unique<PanelViews>(controller(), *window_);
+    controller().setViews(panels_.get());
+    window_->move(60, 60);
+    window_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  void TearDown() override {
+    controller().setViews(nullptr);
+    panels_.reset();
+    window_.reset();
+    ControllerFixture::TearDown();
+  }
+
+  // Lets Qt and the X server catch up (layouts, paints, maps).
+  static void letXCatchUp() {
+    for (int i = 0; i < 5; ++i) QTest::qWait(60);
+  }
+  // What the X server shows in `area`; saved as `name`.png when KESTROVA_SCREENSHOTS names a
+  // folder.
+  static QImage shoot(const QRect& area, const char* name) {
+    const QImage image = QGuiApplication::primaryScreen()
+                             ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                             .toImage();
+    if (const QString folder = qEnvironmentVariable("KESTROVA_SCREENSHOTS"); !folder.isEmpty()) {
+      const QString path = QDir(folder).filePath(QString::fromLatin1(name) + ".png");
+      EXPECT_TRUE(QDir().mkpath(folder) && image.save(path)) << path.toStdString();
+      std::printf("%s\n", qPrintable(path));
+    }
+    return image;
+  }
+  void shootWindow(const char* name) {
+    letXCatchUp();
+    shoot(QRect(window_->pos(), window_->size()).adjusted(-20, -20, 20, 20), name);
+  }
+  static QImage shootPanel(FloatingPanel& panel, const char* name) {
+    letXCatchUp();
+    return shoot(panel.contentGeometry().adjusted(-40, -40, 40, 40), name);
+  }
+
+  // Without a compositor a panel is cut to its outline: the wallpaper shows at `corner`, and the
+  // panel's dark fill at `inside` (both in the panel's content).
+  static void expectOutline(FloatingPanel& panel, QPoint corner, QPoint inside, const char* name) {
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    EXPECT_TRUE(panel.isShaped());
+    const QImage image = shootPanel(panel, name);
+    EXPECT_GT(image.pixelColor(corner + QPoint(40, 40)).lightness(), 120) << "no square corners";
+    EXPECT_LT(image.pixelColor(inside + QPoint(40, 40)).lightness(), 40);
+  }
+
+  Wallpaper wallpaper_;
+  XClient x_;
+  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<PanelViews> panels_;
+};
+
+TEST_F(ShellX11Test, TheWindowAndThePanelsThroughARecording) {
+  SettingsForm* form = window_->view()->form();
+  form->trackingGroup()->setExpanded(true);
+  shootWindow("1-main-window-idle");
+  Prefs::set(Prefs::kPreset, QStringLiteral("custom"));
+  form->reload();
+  shootWindow("1b-main-window-custom-size");
+  Prefs::set(Prefs::kPreset, QStringLiteral("1080p"));
+  form->reload();
+  services_->granted = false;
+  controller().refreshPermission();
+  shootWindow("2-onboarding");
+  services_->granted = true;
+  controller().refreshPermission();
+  form->trackingGroup()->setExpanded(false);
+
+  // A window cannot be made invisible without a compositor: it is unmapped for the recording.
+  controller().begin();
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_EQ(window_->windowOpacity(), 1.0);
+  ASSERT_NE(panels_->countdownPanel(), nullptr);
+  FloatingPanel& countdown = *panels_->countdownPanel();
+  expectOutline(countdown, {12, 12}, {30, 100}, "3-countdown");
+  x_.click(countdown.contentGeometry().center());
+  EXPECT_TRUE(QTest::qWaitFor([this] { return wallpaper_.clicks == 1; }, 2000))
+      << "the click went through the countdown to the window underneath";
+
+  advance(3s);
+  ASSERT_TRUE(settle([this] { return state() == RecordingState::recording(); }));
+  advance(65s);
+  ASSERT_NE(panels_->toolbarPanel(), nullptr);
+  FloatingPanel& toolbar = *panels_->toolbarPanel();
+  expectOutline(toolbar, {2, 2}, {110, 40}, "4-toolbar-recording");
+  const auto window = static_cast<xcb_window_t>(toolbar.winId());
+  EXPECT_EQ(x_.property(window, "_NET_WM_DESKTOP"), std::vector<std::uint32_t>{0xFFFFFFFF});
+  const std::vector<std::uint32_t> states = x_.property(window, "_NET_WM_STATE");
+  for (const char* state : {"_NET_WM_STATE_STICKY", "_NET_WM_STATE_ABOVE",
+                            "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"}) {
+    EXPECT_NE(std::find(states.begin(), states.end(), x_.atom(state)), states.end()) << state;
+  }
+  // WM_HINTS: flags, then input; the input hint is set and false.
+  const std::vector<std::uint32_t> hints = x_.property(window, "WM_HINTS");
+  ASSERT_GE(hints.size(), 2u);
+  EXPECT_TRUE(hints[0] & 1u);
+  EXPECT_EQ(hints[1], 0u);
+  controller().togglePause();
+  shootPanel(toolbar, "5-toolbar-paused");
+
+  // The toolbar keeps its clicks; its stop button ends the recording, and the window comes back.
+  auto* bar = static_cast<RecordingToolbar*>(toolbar.content());
+  x_.click(bar->stopButton()->mapToGlobal(QPoint(16, 16)));
+  ASSERT_TRUE(QTest::qWaitFor([this] { return state().isIdle(); }, 2000));
+  EXPECT_EQ(wallpaper_.clicks, 1);
+  ASSERT_TRUE(settle([this] { return !controller().isFinishing(); }));
+  EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  shootWindow("6-status-saved");
+
+  script_.startError = "Could not write the video file: No space left on device.";
+  controller().begin();
+  advance(3s);
+  ASSERT_TRUE(settle([this] { return !controller().message().isEmpty(); }));
+  shootWindow("7-status-failure");
+}
+
+}  // namespace
+}  // namespace kestrova
