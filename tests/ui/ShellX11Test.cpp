@@ -6,7 +6,9 @@
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
+#include <QAction>
 #include <QDir>
+#include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QScreen>
@@ -18,6 +20,7 @@
 #include <cstring>
 
 #include "ControllerFixture.h"
+#include "CountdownView.h"
 #include "FloatingPanel.h"
 #include "FormControls.h"
 #include "MainView.h"
@@ -149,6 +152,16 @@ class ShellX11Test : public testing::ControllerFixture {
     EXPECT_LT(image.pixelColor(inside + QPoint(40, 40)).lightness(), 40);
   }
 
+  // What the menu offers, and whether the start button works and closing the window quits.
+  void expectMenu(const char* first, const char* second, bool secondEnabled) {
+    EXPECT_EQ(window_->startStopAction()->text(), first);
+    EXPECT_TRUE(window_->startStopAction()->isEnabled());
+    EXPECT_EQ(window_->pauseAction()->text(), second);
+    EXPECT_EQ(window_->pauseAction()->isEnabled(), secondEnabled);
+    EXPECT_EQ(window_->view()->form()->startButton()->isEnabled(), state().isIdle());
+    EXPECT_EQ(window_->closingQuits(), state().isIdle());
+  }
+
   Wallpaper wallpaper_;
   XClient x_;
   std::unique_ptr<MainWindow> window_;
@@ -156,6 +169,12 @@ class ShellX11Test : public testing::ControllerFixture {
 };
 
 TEST_F(ShellX11Test, TheWindowAndThePanelsThroughARecording) {
+  QAction* startStop = window_->startStopAction();
+  QAction* pause = window_->pauseAction();
+  EXPECT_EQ(startStop->shortcut().toString(QKeySequence::NativeText), "Ctrl+Alt+R");
+  EXPECT_EQ(pause->shortcut().toString(QKeySequence::NativeText), "Ctrl+Alt+P");
+  EXPECT_EQ(window_->minimumSize(), window_->maximumSize()) << "not resizable";
+  expectMenu("Start Recording", "Pause", false);
   SettingsForm* form = window_->view()->form();
   form->trackingGroup()->setExpanded(true);
   shootWindow("1-main-window-idle");
@@ -172,22 +191,39 @@ TEST_F(ShellX11Test, TheWindowAndThePanelsThroughARecording) {
   form->trackingGroup()->setExpanded(false);
 
   // A window cannot be made invisible without a compositor: it is unmapped for the recording.
-  controller().begin();
+  startStop->trigger();
   EXPECT_FALSE(window_->isVisible());
-  EXPECT_EQ(window_->windowOpacity(), 1.0);
+  expectMenu("Stop Recording", "Pause", false);
   ASSERT_NE(panels_->countdownPanel(), nullptr);
   FloatingPanel& countdown = *panels_->countdownPanel();
+  const QRect available = displays_->panelArea(0).available;
+  EXPECT_EQ(countdown.contentGeometry().center(), available.center());
+  auto* number = static_cast<CountdownView*>(countdown.content());
+  EXPECT_EQ(number->number(), 3);
+  EXPECT_FALSE(number->isAnimating()) << "the first number is on screen at once";
   expectOutline(countdown, {12, 12}, {30, 100}, "3-countdown");
   x_.click(countdown.contentGeometry().center());
   EXPECT_TRUE(QTest::qWaitFor([this] { return wallpaper_.clicks == 1; }, 2000))
       << "the click went through the countdown to the window underneath";
-
-  advance(3s);
+  advance(1s);
+  EXPECT_EQ(number->number(), 2);
+  EXPECT_TRUE(number->isAnimating());
+  advance(1s);
+  EXPECT_EQ(number->number(), 1);
+  advance(1s);
   ASSERT_TRUE(settle([this] { return state() == RecordingState::recording(); }));
+  expectMenu("Stop Recording", "Pause", true);
+
   advance(65s);
   ASSERT_NE(panels_->toolbarPanel(), nullptr);
   FloatingPanel& toolbar = *panels_->toolbarPanel();
+  EXPECT_EQ(toolbar.contentGeometry(),
+            QRect(FloatingPanel::origin(available, {232, 48}, FloatingPanel::Position::bottom),
+                  QSize(232, 48)));
+  auto* bar = static_cast<RecordingToolbar*>(toolbar.content());
+  EXPECT_EQ(bar->timeLabel()->text(), "01:05");
   expectOutline(toolbar, {2, 2}, {110, 40}, "4-toolbar-recording");
+  EXPECT_EQ(panels_->countdownPanel(), nullptr);
   const auto window = static_cast<xcb_window_t>(toolbar.winId());
   EXPECT_EQ(x_.property(window, "_NET_WM_DESKTOP"), std::vector<std::uint32_t>{0xFFFFFFFF});
   const std::vector<std::uint32_t> states = x_.property(window, "_NET_WM_STATE");
@@ -200,20 +236,38 @@ TEST_F(ShellX11Test, TheWindowAndThePanelsThroughARecording) {
   ASSERT_GE(hints.size(), 2u);
   EXPECT_TRUE(hints[0] & 1u);
   EXPECT_EQ(hints[1], 0u);
-  controller().togglePause();
-  shootPanel(toolbar, "5-toolbar-paused");
 
-  // The toolbar keeps its clicks; its stop button ends the recording, and the window comes back.
-  auto* bar = static_cast<RecordingToolbar*>(toolbar.content());
+  pause->trigger();
+  expectMenu("Stop Recording", "Resume", true);
+  EXPECT_EQ(bar->look(), RecordingToolbar::Look::paused);
+  shootPanel(toolbar, "5-toolbar-paused");
+  advance(5s);
+  EXPECT_EQ(bar->timeLabel()->text(), "01:05") << "the clock stands while paused";
+  // The toolbar keeps its clicks.
+  x_.click(bar->pauseButton()->mapToGlobal(QPoint(16, 16)));
+  ASSERT_TRUE(QTest::qWaitFor([this] { return state() == RecordingState::recording(); }, 2000));
+  EXPECT_EQ(bar->look(), RecordingToolbar::Look::recording);
+  EXPECT_EQ(wallpaper_.clicks, 1);
+  advance(1s);
+  EXPECT_EQ(bar->timeLabel()->text(), "01:06");
+
+  // Closed during the recording, the window stays away and the recording goes on until the
+  // toolbar stops it; then the window comes back with the result.
+  window_->close();
+  EXPECT_EQ(state(), RecordingState::recording());
   x_.click(bar->stopButton()->mapToGlobal(QPoint(16, 16)));
   ASSERT_TRUE(QTest::qWaitFor([this] { return state().isIdle(); }, 2000));
-  EXPECT_EQ(wallpaper_.clicks, 1);
+  expectMenu("Start Recording", "Pause", false);
   ASSERT_TRUE(settle([this] { return !controller().isFinishing(); }));
   EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  EXPECT_EQ(engine().pauses, (std::vector<bool>{true, false}));
   shootWindow("6-status-saved");
 
+  startStop->trigger();
+  startStop->trigger();
+  EXPECT_EQ(state(), RecordingState::idle()) << "the menu's first item cancels a countdown";
   script_.startError = "Could not write the video file: No space left on device.";
-  controller().begin();
+  startStop->trigger();
   advance(3s);
   ASSERT_TRUE(settle([this] { return !controller().message().isEmpty(); }));
   shootWindow("7-status-failure");
