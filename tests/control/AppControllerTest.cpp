@@ -103,7 +103,12 @@ TEST_F(AppControllerTest, ARecordingFromBeginToTheSavedFile) {
   controller().togglePause();
   advance(60ms);
   EXPECT_NEAR(controller().elapsed(), 10.10, 1e-9);
-  EXPECT_EQ(engine().pauses, (std::vector<bool>{true, false}));
+  controller().togglePause();  // a second pause keeps the time before the first
+  advance(2s);
+  controller().togglePause();
+  advance(100ms);
+  EXPECT_NEAR(controller().elapsed(), 10.20, 1e-9);
+  EXPECT_EQ(engine().pauses, (std::vector<bool>{true, false, true, false}));
 
   // Stopped while paused: the toolbar goes at once, the main window comes back with the file.
   controller().togglePause();
@@ -116,13 +121,14 @@ TEST_F(AppControllerTest, ARecordingFromBeginToTheSavedFile) {
   EXPECT_EQ(views_.take(), QStringList{"restore main"});
   EXPECT_EQ(engine().stops, 1);
   advance(1s);
-  EXPECT_NEAR(controller().elapsed(), 10.10, 1e-9) << "the shown time stays";
+  EXPECT_NEAR(controller().elapsed(), 10.20, 1e-9) << "the shown time stays";
   EXPECT_EQ(clock_->pendingJobs(), 0u) << "the ticker outlived the recording";
 
   std::vector<RecordingState> seen;
   for (const auto& args : states) seen.push_back(args[0].value<RecordingState>());
   EXPECT_EQ(seen, (std::vector{RecordingState::countdown(3), RecordingState::countdown(2),
                                RecordingState::countdown(1), RecordingState::recording(),
+                               RecordingState::paused(), RecordingState::recording(),
                                RecordingState::paused(), RecordingState::recording(),
                                RecordingState::paused(), RecordingState::idle()}));
   controller().begin();
