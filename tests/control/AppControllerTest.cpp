@@ -61,6 +61,10 @@ TEST_F(AppControllerTest, EachOperationActsOnlyWhereTheStateTableAllowsIt) {
 }
 
 TEST_F(AppControllerTest, ARecordingFromBeginToTheSavedFile) {
+  controller().reveal();
+  controller().chooseFolder();  // cancelled
+  EXPECT_TRUE(services_->revealed.empty()) << "nothing saved yet";
+  EXPECT_EQ(Prefs::string(Prefs::kOutputPath), Prefs::defaultFolder());
   QSignalSpy states(&controller(), &AppController::stateChanged);
   Prefs::set(Prefs::kPreset, "720p");
   controller().begin();
@@ -119,6 +123,8 @@ TEST_F(AppControllerTest, ARecordingFromBeginToTheSavedFile) {
   EXPECT_TRUE(controller().message().isNull());
   EXPECT_EQ(services_->sounds, 1);
   EXPECT_EQ(views_.take(), QStringList{"restore main"});
+  controller().reveal();
+  EXPECT_EQ(services_->revealed, std::vector{config.url});
   EXPECT_EQ(engine().stops, 1);
   advance(1s);
   EXPECT_NEAR(controller().elapsed(), 10.20, 1e-9) << "the shown time stays";
@@ -343,21 +349,6 @@ TEST_F(AppControllerTest, WhereTheDesktopAsksInADialogEveryRequestAsksAndAProble
   EXPECT_EQ(services_->requests, 4);
   EXPECT_FALSE(controller().hasPermission());
   EXPECT_TRUE(controller().message().isNull());
-}
-
-TEST_F(AppControllerTest, RevealAndChooseFolderGoThroughTheDesktop) {
-  controller().reveal();
-  EXPECT_TRUE(services_->revealed.empty()) << "nothing saved yet";
-  record();
-  stopAndSettle();
-  controller().reveal();
-  EXPECT_EQ(services_->revealed, std::vector{engine().config.url});
-
-  controller().chooseFolder();  // cancelled
-  EXPECT_EQ(Prefs::string(Prefs::kOutputPath), Prefs::defaultFolder());
-  services_->chosenFolder = "/srv/recordings";
-  controller().chooseFolder();
-  EXPECT_EQ(Prefs::string(Prefs::kOutputPath), "/srv/recordings");
 }
 
 TEST_F(AppControllerTest, GoingAwayWhileRecordingFinishesTheFile) {

@@ -179,36 +179,8 @@ TEST_F(SettingsFormTest, StatusAreaShowsNothingThenSavingThenSavedThenTheFailure
   EXPECT_EQ(status->messageLabel()->text(), "The disk is full.");
 }
 
-// The onboarding takes the form's place while capture is not allowed; the rules of asking are the
-// controller's.
+// The onboarding where the desktop asks in a dialog; on X11: ShellX11Test.
 using OnboardingTest = testing::ControllerFixture;
-
-TEST_F(OnboardingTest, AsksThroughTheControllerAndGivesWayToTheForm) {
-  build(DesktopServices::CaptureGrant::display, false);
-  MainView view(controller());
-  view.show();
-  EXPECT_EQ(view.width(), 360);
-  EXPECT_TRUE(view.form()->isHidden());
-  EXPECT_TRUE(view.onboarding()->explanationLabel()->text().contains("stays on your computer"));
-  QTest::mouseClick(view.onboarding()->openSettingsButton(), Qt::LeftButton);
-  EXPECT_EQ(services_->requests, 1);
-  EXPECT_EQ(services_->settingsOpened, 1) << "refused at the prompt: the settings open";
-
-  QTest::mouseClick(view.onboarding()->checkAgainButton(), Qt::LeftButton);
-  EXPECT_TRUE(view.form()->isHidden()) << "still not allowed";
-  services_->granted = true;
-  QTest::mouseClick(view.onboarding()->checkAgainButton(), Qt::LeftButton);
-  EXPECT_FALSE(view.form()->isHidden());
-  EXPECT_TRUE(view.onboarding()->isHidden());
-  EXPECT_EQ(view.width(), 360);
-
-  // Becoming the active application checks again, and nothing else does.
-  services_->granted = false;
-  emit qGuiApp->applicationStateChanged(Qt::ApplicationInactive);
-  EXPECT_FALSE(view.form()->isHidden());
-  emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
-  EXPECT_TRUE(view.form()->isHidden());
-}
 
 TEST_F(OnboardingTest, OnWaylandTheDesktopIsAskedAndTheDisplayPickerOffersAnotherScreen) {
   build(DesktopServices::CaptureGrant::portal, false);

@@ -25,6 +25,7 @@
 #include "FormControls.h"
 #include "MainView.h"
 #include "MainWindow.h"
+#include "Onboarding.h"
 #include "PanelViews.h"
 #include "RecordingToolbar.h"
 #include "SettingsForm.h"
@@ -183,12 +184,32 @@ TEST_F(ShellX11Test, TheWindowAndThePanelsThroughARecording) {
   shootWindow("1b-main-window-custom-size");
   Prefs::set(Prefs::kPreset, QStringLiteral("1080p"));
   form->reload();
+  form->trackingGroup()->setExpanded(false);
+
+  // Without permission the onboarding takes the form's place and asks through the controller
+  // (whose rules of asking AppControllerTest checks); checking again or coming back brings the
+  // form back once capture is allowed.
   services_->granted = false;
   controller().refreshPermission();
+  Onboarding* onboarding = window_->view()->onboarding();
+  EXPECT_TRUE(form->isHidden());
+  EXPECT_EQ(window_->view()->width(), 360);
+  EXPECT_TRUE(onboarding->explanationLabel()->text().contains("stays on your computer"));
   shootWindow("2-onboarding");
+  QTest::mouseClick(onboarding->openSettingsButton(), Qt::LeftButton);
+  EXPECT_EQ(services_->requests, 1);
+  EXPECT_EQ(services_->settingsOpened, 1) << "refused at the prompt: the settings open";
   services_->granted = true;
-  controller().refreshPermission();
-  form->trackingGroup()->setExpanded(false);
+  emit qGuiApp->applicationStateChanged(Qt::ApplicationInactive);
+  EXPECT_TRUE(form->isHidden()) << "only checking again or becoming active looks";
+  QTest::mouseClick(onboarding->checkAgainButton(), Qt::LeftButton);
+  EXPECT_FALSE(form->isHidden());
+  services_->granted = false;
+  emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+  EXPECT_TRUE(form->isHidden());
+  services_->granted = true;
+  emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+  ASSERT_FALSE(form->isHidden());
 
   // A window cannot be made invisible without a compositor: it is unmapped for the recording.
   startStop->trigger();
