@@ -1,32 +1,22 @@
 #include "Prefs.h"
 
-#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
+
+#include "ControllerFixture.h"
 
 namespace kestrova {
 namespace {
 
-// Each test gets a settings folder of its own, so the file starts empty (or as the test writes it).
-class PrefsTest : public ::testing::Test {
+class PrefsTest : public testing::PrefsFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.path());
-    Prefs::registerDefaults();
-  }
-
   // Writes the settings file as a user with a text editor would.
   void writeSettingsFile(const char* text) {
-    QDir().mkpath(dir_.path() + "/Kestrova");
-    QFile file(dir_.path() + "/Kestrova/Kestrova.conf");
+    QDir().mkpath(settingsDir_.path() + "/Kestrova");
+    QFile file(settingsDir_.path() + "/Kestrova/Kestrova.conf");
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(text);
   }
-
-  QTemporaryDir dir_;
 };
 
 TEST_F(PrefsTest, KeysNeverSetReadAsTheirDefaults) {
@@ -39,7 +29,8 @@ TEST_F(PrefsTest, KeysNeverSetReadAsTheirDefaults) {
   EXPECT_TRUE(Prefs::boolean(Prefs::kClicks));
   EXPECT_EQ(Prefs::string(Prefs::kOutputPath), Prefs::defaultFolder());
   EXPECT_EQ(Prefs::integer(Prefs::kDisplayID), 0);
-  EXPECT_FALSE(QFile::exists(dir_.path() + "/Kestrova/Kestrova.conf")) << "defaults not written";
+  EXPECT_FALSE(QFile::exists(settingsDir_.path() + "/Kestrova/Kestrova.conf"))
+      << "defaults not written";
   // A key with no default at all reads as nothing.
   EXPECT_EQ(Prefs::string("unknown"), std::nullopt);
   EXPECT_EQ(Prefs::integer("unknown"), 0);

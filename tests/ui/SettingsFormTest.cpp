@@ -10,7 +10,6 @@
 #include "MainView.h"
 #include "Onboarding.h"
 #include "SettingsForm.h"
-#include "StatusArea.h"
 
 namespace kestrova {
 namespace {
@@ -147,36 +146,6 @@ TEST_F(SettingsFormTest, FolderRowShowsTheLastFolderNameAndChangesThroughTheCont
   const QString shown = form_->folderName()->shownText();
   EXPECT_TRUE(shown.startsWith("A folder") && shown.contains(QChar(0x2026)))
       << "cut in the middle: " << shown.toStdString();
-}
-
-TEST_F(SettingsFormTest, StatusAreaShowsNothingThenSavingThenSavedThenTheFailure) {
-  StatusArea* status = form_->status();
-  EXPECT_EQ(status->shows(), StatusArea::Shows::nothing);
-  EXPECT_TRUE(status->isHidden());
-
-  script_.blockStop = true;
-  startRecording();
-  controller().stop();
-  advance(300ms);
-  EXPECT_EQ(status->shows(), StatusArea::Shows::saving);
-  EXPECT_EQ(status->savingLabel()->text(), "Saving\u2026");
-  EXPECT_FALSE(status->isHidden());
-  engine().stopGate.open();
-  ASSERT_TRUE(settle([this] { return !controller().isFinishing(); }));
-  EXPECT_EQ(status->shows(), StatusArea::Shows::saved);
-  EXPECT_EQ(status->savedLabel()->text(), "Saved");
-  QTest::mouseClick(status->showInFolderButton(), Qt::LeftButton);
-  ASSERT_EQ(services_->revealed.size(), 1u);
-  EXPECT_EQ(QString::fromStdString(services_->revealed[0].string()), controller().lastSaved());
-
-  script_.blockStop = false;
-  script_.startError = "The disk is full.";
-  controller().begin();
-  EXPECT_EQ(status->shows(), StatusArea::Shows::nothing) << "a new countdown clears the status";
-  advance(3s);
-  ASSERT_TRUE(settle([this] { return state().isIdle(); }));
-  EXPECT_EQ(status->shows(), StatusArea::Shows::message);
-  EXPECT_EQ(status->messageLabel()->text(), "The disk is full.");
 }
 
 // The onboarding where the desktop asks in a dialog; on X11: ShellX11Test.

@@ -29,6 +29,7 @@
 #include "PanelViews.h"
 #include "RecordingToolbar.h"
 #include "SettingsForm.h"
+#include "StatusArea.h"
 #include "ToolbarButtonStyle.h"
 
 namespace kestrova {
@@ -211,7 +212,12 @@ TEST_F(ShellX11Test, TheWindowAndThePanelsThroughARecording) {
   emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
   ASSERT_FALSE(form->isHidden());
 
+  StatusArea* status = form->status();
+  EXPECT_EQ(status->shows(), StatusArea::Shows::nothing);
+  EXPECT_TRUE(status->isHidden());
+
   // A window cannot be made invisible without a compositor: it is unmapped for the recording.
+  script_.blockStop = true;
   startStop->trigger();
   EXPECT_FALSE(window_->isVisible());
   expectMenu("Stop Recording", "Pause", false);
@@ -279,18 +285,30 @@ TEST_F(ShellX11Test, TheWindowAndThePanelsThroughARecording) {
   x_.click(bar->stopButton()->mapToGlobal(QPoint(16, 16)));
   ASSERT_TRUE(QTest::qWaitFor([this] { return state().isIdle(); }, 2000));
   expectMenu("Start Recording", "Pause", false);
-  ASSERT_TRUE(settle([this] { return !controller().isFinishing(); }));
-  EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
   EXPECT_EQ(engine().pauses, (std::vector<bool>{true, false}));
+  advance(300ms);  // a slow finish
+  EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  EXPECT_EQ(status->shows(), StatusArea::Shows::saving);
+  EXPECT_EQ(status->savingLabel()->text(), "Saving\u2026");
+  engine().stopGate.open();
+  ASSERT_TRUE(settle([this] { return !controller().isFinishing(); }));
+  EXPECT_EQ(status->shows(), StatusArea::Shows::saved);
+  EXPECT_EQ(status->savedLabel()->text(), "Saved");
   shootWindow("6-status-saved");
+  QTest::mouseClick(status->showInFolderButton(), Qt::LeftButton);
+  EXPECT_EQ(services_->revealed, std::vector{engine().config.url});
 
   startStop->trigger();
+  EXPECT_EQ(status->shows(), StatusArea::Shows::nothing) << "a new countdown clears the status";
   startStop->trigger();
   EXPECT_EQ(state(), RecordingState::idle()) << "the menu's first item cancels a countdown";
+  script_.blockStop = false;
   script_.startError = "Could not write the video file: No space left on device.";
   startStop->trigger();
   advance(3s);
   ASSERT_TRUE(settle([this] { return !controller().message().isEmpty(); }));
+  EXPECT_EQ(status->shows(), StatusArea::Shows::message);
+  EXPECT_EQ(status->messageLabel()->text(), QString::fromStdString(*script_.startError));
   shootWindow("7-status-failure");
 }
 
