@@ -27,8 +27,6 @@
 namespace kestrova {
 namespace {
 
-constexpr std::int64_t kMinCustomSize = 160;
-constexpr std::int64_t kMaxCustomSize = 7680;
 constexpr int kRowSpacing = 8;
 constexpr int kSliderSteps = 1000;  // a continuous slider in Qt's integer steps
 
@@ -57,12 +55,6 @@ double sliderValue(const QSlider* slider, double max) {
 
 }  // namespace
 
-std::int64_t clampedCustomSize(std::int64_t pixels) {
-  std::int64_t c = std::min(pixels, kMaxCustomSize);
-  c = std::max(c, kMinCustomSize);
-  return c & ~std::int64_t{1};
-}
-
 SettingsForm::SettingsForm(AppController& controller, QWidget* parent)
     : QWidget(parent), controller_(controller) {
   auto* column = new QVBoxLayout(this);
@@ -80,10 +72,11 @@ SettingsForm::SettingsForm(AppController& controller, QWidget* parent)
   column->addLayout(header);
 
   // 2. Size.
-  sizePicker_ = new SegmentedControl({{QStringLiteral("720p"), QStringLiteral("720p")},
-                                      {QStringLiteral("1080p"), QStringLiteral("1080p")},
-                                      {QStringLiteral("Custom"), QStringLiteral("custom")}},
-                                     this);
+  sizePicker_ =
+      new SegmentedControl({{QStringLiteral("720p"), QString::fromLatin1(Prefs::k720p)},
+                            {QStringLiteral("1080p"), QString::fromLatin1(Prefs::k1080p)},
+                            {QStringLiteral("Custom"), QString::fromLatin1(Prefs::kCustom)}},
+                           this);
   column->addWidget(titledRow(QStringLiteral("Size"), sizePicker_));
   connect(sizePicker_, &SegmentedControl::picked, this, [this](const QVariant& value) {
     Prefs::set(Prefs::kPreset, value.toString());
@@ -261,7 +254,7 @@ void SettingsForm::storeCustomSize(QLineEdit* field, const char* key) {
   // Like an observer of the stored value, this acts only on a change: an out-of-range value
   // written by other means stays until the user edits it here.
   if (ok && typed != Prefs::integer(key)) {
-    Prefs::set(key, static_cast<qlonglong>(clampedCustomSize(typed)));
+    Prefs::set(key, static_cast<qlonglong>(Prefs::clampedCustomSize(typed)));
   }
   showCustomSize(field, key);  // a text that is not a number falls back to the stored value
 }
@@ -300,9 +293,9 @@ void SettingsForm::rebuildDisplays() {
 
 void SettingsForm::reload() {
   reloading_ = true;
-  const QString preset = Prefs::string(Prefs::kPreset).value_or(QStringLiteral("1080p"));
+  const QString preset = Prefs::preset();
   sizePicker_->setValue(preset);
-  customRow_->setVisible(preset == QStringLiteral("custom"));
+  customRow_->setVisible(preset == QLatin1String(Prefs::kCustom));
   showCustomSize(widthField_, Prefs::kCustomWidth);
   showCustomSize(heightField_, Prefs::kCustomHeight);
   fpsPicker_->setValue(static_cast<qint64>(Prefs::integer(Prefs::kFps)));

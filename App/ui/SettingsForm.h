@@ -20,9 +20,6 @@ class ProminentButton;
 class SegmentedControl;
 class StatusArea;
 
-// A custom width or height as the form stores it: within 160…7680 pixels and even.
-std::int64_t clampedCustomSize(std::int64_t pixels);
-
 // The main window's settings form: output size, frame rate, display, how the capture follows the
 // pointer, the click indicator, the output folder, the start button and the status area. Every
 // control writes its preference as soon as the user changes it; the form keeps no settings of its

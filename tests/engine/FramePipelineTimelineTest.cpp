@@ -170,6 +170,15 @@ TEST_F(Timeline, TheVideoLastsUntilTheStopOrThePauseItEndsIn) {
          t.pipeline_->setPaused(false);
        },
        {0, 36000 - 200}},
+      {"paused, resumed, a change, still until the stop",
+       [](Rig& t) {
+         t.clock_.time = 4.0;
+         t.pipeline_->setPaused(true);
+         t.clock_.time = 6.0;
+         t.pipeline_->setPaused(false);
+         t.frame(7.0);
+       },
+       {0, 24000, 36000 - 200}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,5 +1,7 @@
 #include "LinuxRecorderPlatform.h"
 
+#include <cstdio>
+
 #include "FfmpegWriter.h"
 #include "PipeWireStream.h"
 #include "RingImage.h"
@@ -12,6 +14,15 @@
 #include "X11Displays.h"
 
 namespace kestrova::linux_desktop {
+namespace {
+
+// The recorder's line at stop goes to standard error, where kestrova-record's user and a
+// terminal-started program's user see it; standard output keeps only kestrova-record's file path.
+void logToStandardError(const std::string& line) {
+  std::fprintf(stderr, "kestrova: %s\n", line.c_str());
+}
+
+}  // namespace
 
 RecorderPlatform makeRecorderPlatform(const std::string& display) {
   RecorderPlatform p;
@@ -22,6 +33,7 @@ RecorderPlatform makeRecorderPlatform(const std::string& display) {
   p.pointer = std::make_shared<x11::X11PointerSource>(display.empty() ? nullptr : display.c_str());
   p.clock = std::make_shared<SteadyHostClock>();
   p.makeRing = [] { return qt::makeRingImage(); };
+  p.log = logToStandardError;
   return p;
 }
 
@@ -37,6 +49,7 @@ RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
   p.pointer = std::make_shared<wayland::WaylandPointerSource>(stream);
   p.clock = std::make_shared<SteadyHostClock>();
   p.makeRing = [] { return qt::makeRingImage(); };
+  p.log = logToStandardError;
   return p;
 }
 
