@@ -64,6 +64,9 @@ class AppController final : public QObject {
   bool hasPermission() const { return hasPermission_; }
   // How the desktop grants screen capture (the onboarding and the display choice word it).
   DesktopServices::CaptureGrant captureGrant() const { return captureGrant_; }
+  // Why recordings cannot show clicks here, for the user; empty when they can. Asks the desktop
+  // each time: a mouse may have been plugged in.
+  QString clickIndicatorProblem() const { return services_->clickIndicatorProblem(); }
   // An earlier recording's file is still being finished (or a cancelled start wound down); no
   // new recording can begin until it is done.
   bool isFinishing() const { return finishing_ > 0; }

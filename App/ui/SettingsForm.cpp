@@ -123,6 +123,11 @@ SettingsForm::SettingsForm(AppController& controller, QWidget* parent)
   trackingColumn->addWidget(sliderRow(QStringLiteral("Dead zone"), deadZone_));
   clicks_ = new QCheckBox(QStringLiteral("Click indicator"), trackingContent);
   trackingColumn->addWidget(clicks_);
+  clicksNote_ = secondaryLabel({}, trackingContent);
+  clicksNote_->setFont(theme::font(theme::kCaptionSize));
+  clicksNote_->setWordWrap(true);
+  clicksNote_->setTextInteractionFlags(Qt::TextSelectableByMouse);  // the command, to copy
+  trackingColumn->addWidget(clicksNote_);
   tracking_ = new DisclosureGroup(QStringLiteral("Cursor following"), trackingContent, this);
   column->addWidget(tracking_);
   connect(smoothness_, &QSlider::valueChanged, this, [this] {
@@ -304,7 +309,12 @@ void SettingsForm::reload() {
         displayPicker_->findData(static_cast<qlonglong>(Prefs::integer(Prefs::kDisplayID))));
   setSliderValue(smoothness_, Prefs::real(Prefs::kSmoothing), kSmoothingMax);
   setSliderValue(deadZone_, Prefs::real(Prefs::kDeadZone), kDeadZoneMax);
-  clicks_->setChecked(Prefs::boolean(Prefs::kClicks));
+  // Where clicks cannot be seen, the row says why and shows no rings coming; the preference stays.
+  const QString clicksProblem = controller_.clickIndicatorProblem();
+  clicks_->setEnabled(clicksProblem.isEmpty());
+  clicks_->setChecked(clicksProblem.isEmpty() && Prefs::boolean(Prefs::kClicks));
+  clicksNote_->setText(clicksProblem);
+  clicksNote_->setVisible(!clicksProblem.isEmpty());
   reloading_ = false;
   reloadFolder();
 }

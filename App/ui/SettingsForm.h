@@ -7,6 +7,7 @@
 class QAbstractButton;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QSlider;
 class QVBoxLayout;
@@ -54,6 +55,7 @@ class SettingsForm : public QWidget {
   QSlider* smoothnessSlider() const { return smoothness_; }
   QSlider* deadZoneSlider() const { return deadZone_; }
   QCheckBox* clicksToggle() const { return clicks_; }
+  QLabel* clicksNote() const { return clicksNote_; }
   QWidget* folderRow() const { return folderRow_; }
   ElidedLabel* folderName() const { return folderName_; }
   QAbstractButton* changeFolderButton() const { return changeFolder_; }
@@ -84,6 +86,7 @@ class SettingsForm : public QWidget {
   QSlider* smoothness_ = nullptr;
   QSlider* deadZone_ = nullptr;
   QCheckBox* clicks_ = nullptr;
+  QLabel* clicksNote_ = nullptr;
   QWidget* folderRow_ = nullptr;
   ElidedLabel* folderName_ = nullptr;
   QAbstractButton* changeFolder_ = nullptr;

@@ -106,6 +106,23 @@ TEST_F(SettingsFormTest, TrackingGroupStartsClosedAndItsControlsWriteAtOnce) {
   EXPECT_FALSE(again.clicksToggle()->isChecked());
 }
 
+// Where the desktop lets no click through (Wayland without a readable mouse), the row says why
+// and promises no rings, yet keeps the user's choice for when it can.
+TEST_F(SettingsFormTest, TheClickIndicatorRowSaysWhyClicksCannotShow) {
+  Prefs::set(Prefs::kClicks, true);
+  for (const QString& problem : {QStringLiteral("Join the input group."), QString()}) {
+    SCOPED_TRACE(problem.toStdString());
+    services_->clickProblem = problem;
+    SettingsForm form(controller());
+    form.show();
+    EXPECT_EQ(form.clicksToggle()->isEnabled(), problem.isEmpty());
+    EXPECT_EQ(form.clicksToggle()->isChecked(), problem.isEmpty());
+    EXPECT_EQ(form.clicksNote()->isHidden(), problem.isEmpty());
+    EXPECT_EQ(form.clicksNote()->text(), problem);
+    EXPECT_TRUE(Prefs::boolean(Prefs::kClicks));
+  }
+}
+
 TEST_F(SettingsFormTest, DisplayRowListsTheMainDisplayThenEveryDisplayByConnectorAndSize) {
   EXPECT_TRUE(form_->displayRow()->isHidden()) << "absent with one display";
   displays_->list = {{7, "Left", Rect{{0, 0}, {1920, 1080}}, 1},

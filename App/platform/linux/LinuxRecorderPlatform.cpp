@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "EvdevClickMonitor.h"
 #include "FfmpegWriter.h"
 #include "PipeWireStream.h"
 #include "RingImage.h"
@@ -38,8 +39,8 @@ RecorderPlatform makeRecorderPlatform(const std::string& display) {
 }
 
 RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
-                                        std::shared_ptr<void> keepAlive) {
-  auto stream = std::make_shared<wayland::PipeWireStream>(std::move(remote), node);
+                                        std::shared_ptr<void> keepAlive, int fps) {
+  auto stream = std::make_shared<wayland::PipeWireStream>(std::move(remote), node, fps);
   RecorderPlatform p;
   p.displays = std::make_shared<wayland::WaylandDisplayList>(stream, node);
   p.makeCaptureSource = [stream, keepAlive] {
@@ -47,6 +48,7 @@ RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
   };
   p.makeWriter = [](const RecorderConfig& config) { return ffmpeg::createFfmpegWriter(config); };
   p.pointer = std::make_shared<wayland::WaylandPointerSource>(stream);
+  p.clickMonitor = std::make_shared<evdev::EvdevClickMonitor>();
   p.clock = std::make_shared<SteadyHostClock>();
   p.makeRing = [] { return qt::makeRingImage(); };
   p.log = logToStandardError;

@@ -30,7 +30,7 @@ void ScreenCastRecordingEngine::start() {
   portal_->setOnClosed([this] { report(std::make_exception_ptr(PlatformError::sharingEnded())); });
   PortalStream granted = openRecordingStream(*portal_, tokens_);
   RecorderPlatform platform =
-      makeScreenCastPlatform(std::move(granted.pipeWireFd), granted.nodeId, portal_);
+      makeScreenCastPlatform(std::move(granted.pipeWireFd), granted.nodeId, portal_, cfg_.fps);
 
   // The stream is the display: its pixels are the capture's, whatever the preferences named.
   const DisplayInfo display = platform.displays->displays().at(0);
