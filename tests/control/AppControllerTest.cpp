@@ -241,7 +241,7 @@ TEST_F(AppControllerTest, CancellingDuringASlowStartStopsTheEngineAndRemovesItsF
   controller().begin();
   EXPECT_EQ(state(), RecordingState::idle());
   EXPECT_TRUE(controller().isSaving());
-  views_.take();
+  EXPECT_EQ(views_.take(), QStringList{"restore main"});
 
   engine().startGate.open();
   ASSERT_TRUE(settle([&] { return !controller().isFinishing(); }));
@@ -275,12 +275,13 @@ TEST_F(AppControllerTest, ASlowFinishBringsTheWindowBackSayingSaving) {
 // The display list decides which display is recorded and where the panels go; a display the list
 // cannot give, or a folder that cannot be written, is a message, and nothing starts.
 TEST_F(AppControllerTest, TheDisplayComesFromTheDisplayListAndTheFolderMustBeWritable) {
-  displays_->list.push_back({0x80000123u, "SIDE", Rect{{1920, 56}, {1280, 1024}}, 1});
+  displays_->list.push_back({0x80000123u, "SIDE", Rect{{1920, 56}, {1280, 1024}}, 2});
   Prefs::set(Prefs::kDisplayID, qint64{0x80000123});
   startRecording();
   EXPECT_EQ(views_.lastArea, QRect(1920, 0, 1280, 1024)) << "the panels on SIDE";
   EXPECT_EQ(engine().config.displayID, 0x80000123u);
   EXPECT_EQ(engine().config.screenFrame, (Rect{{1920, 56}, {1280, 1024}}));
+  EXPECT_EQ(engine().config.scale, 2);
   stopAndSettle();
 
   displays_->list.clear();

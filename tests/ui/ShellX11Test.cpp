@@ -175,6 +175,7 @@ TEST_F(ShellX11Test, TheWindowAndThePanelsThroughARecording) {
   QAction* pause = window_->pauseAction();
   EXPECT_EQ(startStop->shortcut().toString(QKeySequence::NativeText), "Ctrl+Alt+R");
   EXPECT_EQ(pause->shortcut().toString(QKeySequence::NativeText), "Ctrl+Alt+P");
+  EXPECT_EQ(window_->windowTitle(), "Kestrova");
   EXPECT_EQ(window_->minimumSize(), window_->maximumSize()) << "not resizable";
   expectMenu("Start Recording", "Pause", false);
   SettingsForm* form = window_->view()->form();
@@ -241,13 +242,14 @@ TEST_F(ShellX11Test, TheWindowAndThePanelsThroughARecording) {
   ASSERT_TRUE(settle([this] { return state() == RecordingState::recording(); }));
   expectMenu("Stop Recording", "Pause", true);
 
-  advance(65s);
   ASSERT_NE(panels_->toolbarPanel(), nullptr);
   FloatingPanel& toolbar = *panels_->toolbarPanel();
   EXPECT_EQ(toolbar.contentGeometry(),
             QRect(FloatingPanel::origin(available, {232, 48}, FloatingPanel::Position::bottom),
                   QSize(232, 48)));
   auto* bar = static_cast<RecordingToolbar*>(toolbar.content());
+  EXPECT_EQ(bar->timeLabel()->text(), "00:00");
+  advance(65s);
   EXPECT_EQ(bar->timeLabel()->text(), "01:05");
   expectOutline(toolbar, {2, 2}, {110, 40}, "4-toolbar-recording");
   EXPECT_EQ(panels_->countdownPanel(), nullptr);
