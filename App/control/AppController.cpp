@@ -135,6 +135,7 @@ void AppController::begin() {
     fail(describe(std::current_exception()));
     return;
   }
+  ++countdownRun_;
   setState(RecordingState::countdown(kCountdownFrom));
   views_->hideMainWindow();
   views_->showCountdownPanel(displays_->panelArea(display_.id));
@@ -149,12 +150,14 @@ void AppController::countdownSecondElapsed() {
     return;
   }
   countdown_.reset();
-  startRecording();
+  // The recording's first frame must not catch the countdown on its way out.
+  views_->clearCountdownPanel([self = QPointer<AppController>(this), run = countdownRun_] {
+    if (self && self->countdownRun_ == run && self->state_.isCountdown()) self->startRecording();
+  });
 }
 
 void AppController::startRecording() {
-  views_->removeCountdownPanel();
-
+  // The countdown panel is gone already (clearCountdownPanel).
   const OutputFolder file = recordingFile(QDateTime::currentDateTime());
   if (file.path.isEmpty()) {
     fail(file.error);
@@ -200,7 +203,7 @@ void AppController::engineStarted(std::exception_ptr error) {
   segmentStart_ = clock_->now();
   setState(RecordingState::recording());
   startTimer();
-  views_->showToolbarPanel(displays_->panelArea(display_.id));
+  views_->showToolbarPanel(displays_->toolbarArea(display_.id));
 }
 
 void AppController::engineFailed(const std::exception_ptr& error) {
@@ -213,7 +216,7 @@ void AppController::engineFailed(const std::exception_ptr& error) {
   finishInBackground(message);
 }
 
-void AppController::finishInBackground(std::optional<QString> failure) {
+void AppController::finishInBackground(const std::optional<QString>& failure) {
   changeFinishing(+1);
   savingDelay_ = clock_->schedule(kSavingShownAfter, Clock::Repeat::once, [this] { showSaving(); });
   session_->finishRecording(

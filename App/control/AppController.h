@@ -127,7 +127,7 @@ class AppController final : public QObject {
   void engineStarted(std::exception_ptr error);
   void engineFailed(const std::exception_ptr& error);
   // Finishes the recording's file in the background, then tells `failure` or the outcome.
-  void finishInBackground(std::optional<QString> failure);
+  void finishInBackground(const std::optional<QString>& failure);
   void fail(const QString& message);
   void startTimer();
   void tick();
@@ -157,7 +157,8 @@ class AppController final : public QObject {
 
   DisplayInfo display_;  // chosen at begin, for the countdown, the recording and the toolbar
   std::unique_ptr<ScheduledJob> countdown_;
-  int countdownLeft_ = 0;  // seconds still to count
+  int countdownLeft_ = 0;           // seconds still to count
+  std::uint64_t countdownRun_ = 0;  // which countdown a panel being cleared belongs to
   std::unique_ptr<ScheduledJob> ticker_;
   Clock::TimePoint segmentStart_;
   double accumulated_ = 0;  // seconds of the segments that ended at a pause

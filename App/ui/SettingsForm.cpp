@@ -187,6 +187,17 @@ SettingsForm::SettingsForm(AppController& controller, QWidget* parent)
   }
   column->addWidget(start_);
   connect(start_, &QAbstractButton::clicked, this, [this] { controller_.begin(); });
+  startKeyHint_ = hint;
+  auto* bindKeys = secondaryLabel(
+      QStringLiteral("This desktop offers no global keys: to start and stop from a key, bind "
+                     "<code>kestrova --toggle</code> (and <code>kestrova --pause</code>) in its "
+                     "keyboard settings."),
+      this);
+  bindKeys->setTextFormat(Qt::RichText);
+  bindKeys->setWordWrap(true);
+  bindKeys->setVisible(false);
+  bindKeysHint_ = bindKeys;
+  column->addWidget(bindKeys);
 
   // 10. Status.
   status_ = new StatusArea(controller_, this);
@@ -196,6 +207,11 @@ SettingsForm::SettingsForm(AppController& controller, QWidget* parent)
   rebuildDisplays();
   reload();
   followState();
+}
+
+void SettingsForm::showGlobalKeys(bool available) {
+  startKeyHint_->setVisible(available);
+  bindKeysHint_->setVisible(!available);
 }
 
 QWidget* SettingsForm::titledRow(const QString& title, QWidget* control) {

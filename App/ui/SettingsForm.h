@@ -43,6 +43,10 @@ class SettingsForm : public QWidget {
   // Shows the stored preferences again (after something other than the form changed them).
   void reload();
 
+  // Where the session has no global keys, the start button's key hint goes and a line says how
+  // to bind the command line in the desktop's keyboard settings instead.
+  void showGlobalKeys(bool available);
+
   // The parts, for tests.
   SegmentedControl* sizePicker() const { return sizePicker_; }
   QWidget* customSizeRow() const { return customRow_; }
@@ -60,6 +64,8 @@ class SettingsForm : public QWidget {
   ElidedLabel* folderName() const { return folderName_; }
   QAbstractButton* changeFolderButton() const { return changeFolder_; }
   ProminentButton* startButton() const { return start_; }
+  QWidget* startKeyHint() const { return startKeyHint_; }
+  QWidget* bindKeysHint() const { return bindKeysHint_; }
   StatusArea* status() const { return status_; }
 
  private:
@@ -91,6 +97,8 @@ class SettingsForm : public QWidget {
   ElidedLabel* folderName_ = nullptr;
   QAbstractButton* changeFolder_ = nullptr;
   ProminentButton* start_ = nullptr;
+  QWidget* startKeyHint_ = nullptr;
+  QWidget* bindKeysHint_ = nullptr;
   StatusArea* status_ = nullptr;
 };
 

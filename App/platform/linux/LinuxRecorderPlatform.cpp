@@ -56,10 +56,11 @@ RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
 }
 
 RecordingEngineFactory makeRecordingEngineFactory(const std::string& display,
-                                                  RestoreTokenStore tokens) {
+                                                  RestoreTokenStore tokens,
+                                                  std::shared_ptr<GrantedMonitor> granted) {
   if (display.empty() && isWaylandSession()) {
-    return [tokens](const RecorderConfig& config) -> std::shared_ptr<RecordingEngine> {
-      return std::make_shared<ScreenCastRecordingEngine>(config, tokens);
+    return [tokens, granted](const RecorderConfig& config) -> std::shared_ptr<RecordingEngine> {
+      return std::make_shared<ScreenCastRecordingEngine>(config, tokens, granted);
     };
   }
   return [display](const RecorderConfig& config) -> std::shared_ptr<RecordingEngine> {

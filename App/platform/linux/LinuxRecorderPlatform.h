@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "GrantedMonitor.h"
 #include "PortalStream.h"
 #include "Recorder.h"
 #include "RecordingEngine.h"
@@ -29,8 +30,10 @@ RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
 
 // Makes a Recorder on a fresh set of platform services for each recording, so a recording never
 // inherits a connection that broke during an earlier one. In a Wayland session (and `display`
-// empty) each recording asks the screen-cast portal for its stream, with the token in `tokens`.
+// empty) each recording asks the screen-cast portal for its stream, with the token in `tokens`,
+// and tells `granted` (when given) where the monitor it was granted lies.
 RecordingEngineFactory makeRecordingEngineFactory(const std::string& display = {},
-                                                  RestoreTokenStore tokens = {});
+                                                  RestoreTokenStore tokens = {},
+                                                  std::shared_ptr<GrantedMonitor> granted = {});
 
 }  // namespace kestrova::linux_desktop
