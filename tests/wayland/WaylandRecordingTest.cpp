@@ -16,7 +16,6 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -506,36 +505,39 @@ TEST_F(WaylandRecording, APressDrawsTheRingWhereTheCastHasThePointer) {
   std::this_thread::sleep_for(800ms);
   ASSERT_EQ(recorder->stop(), url);
 
-  // The ring's rim, white, crossed by a row and a column 8 pixels above and left of the centre,
-  // clear of any pointer image: the crossings lie symmetric about the centre.
+  // The ring's rim, crossed by a row and a column 8 pixels above and left of the centre, clear of
+  // any pointer image: the whitest pixel on each side of the centre is where the rim crosses, and
+  // the crossings lie symmetric about it. Where the rim is, not whether it passes a threshold:
+  // fading out over the pattern it hovers about any threshold, on one side and not the other.
   const Rect viewport = settledViewport(at);
   const int cx = static_cast<int>(at.x - viewport.minX()),
             cy = static_cast<int>(at.y - viewport.minY());
-  const auto white = [](const DecodedFrame& f, int x, int y) {
+  const auto whiteness = [](const DecodedFrame& f, int x, int y) {
     const Rgb c = rgbAt(f, x, y);
-    return std::min({c.r, c.g, c.b}) > 120;  // the pattern's blue stays under 60
+    return std::min({c.r, c.g, c.b});  // the pattern's blue stays under 60
   };
-  const auto middleOfRim = [](auto&& isRim) -> std::optional<double> {
-    int first = 0, last = -1;
-    for (int d = -45; d <= 45; ++d) {
-      if (!isRim(d)) continue;
-      if (last < first) first = d;
-      last = d;
+  struct Rim {
+    double middle;  // output pixels from the centre
+    double whitest;
+  };
+  const auto rimAcross = [](auto&& whitenessAt) {
+    int near = -1, far = 1;
+    for (int d = 1; d <= 45; ++d) {
+      if (whitenessAt(-d) > whitenessAt(near)) near = -d;
+      if (whitenessAt(d) > whitenessAt(far)) far = d;
     }
-    if (last < first) return std::nullopt;
-    return (first + last) / 2.0;
+    return Rim{(near + far) / 2.0, std::max(whitenessAt(near), whitenessAt(far))};
   };
   int ringed = 0;
   ASSERT_TRUE(testing::decodeFrames(url, [&](const DecodedFrame& f) {
-    const auto dx = middleOfRim([&](int d) { return white(f, cx + d, cy - 8); });
-    const auto dy = middleOfRim([&](int d) { return white(f, cx - 8, cy + d); });
-    if (!dx && !dy) return;
+    const Rim across = rimAcross([&](int d) { return whiteness(f, cx + d, cy - 8); });
+    const Rim down = rimAcross([&](int d) { return whiteness(f, cx - 8, cy + d); });
+    if (std::max(across.whitest, down.whitest) <= 120) return;  // no ring, or one faded out
     const double t = f.pts / 6000.0;
     SCOPED_TRACE(::testing::Message() << "frame at " << t << " s, pressed at " << pressedAt);
     EXPECT_GT(t, pressedAt - 0.05) << "a ring before the press";
-    ASSERT_TRUE(dx && dy) << "a ring cut on one side";
-    EXPECT_NEAR(*dx, 0, 3) << "the ring is off the pointer across";
-    EXPECT_NEAR(*dy, 0, 3) << "the ring is off the pointer down";
+    EXPECT_NEAR(across.middle, 0, 3) << "the ring is off the pointer across";
+    EXPECT_NEAR(down.middle, 0, 3) << "the ring is off the pointer down";
     ++ringed;
   }));
   EXPECT_GE(ringed, 2) << "no ring in the video";
