@@ -12,11 +12,6 @@
 
 namespace kestrova {
 
-FloatingPanel::FloatingPanel(QScreen* screen, QSize size, Position position, Input input,
-                             QWidget* content)
-    : FloatingPanel(PanelArea{screen, screen ? screen->availableGeometry() : QRect()}, size,
-                    position, input, content) {}
-
 FloatingPanel::FloatingPanel(const PanelArea& area, QSize size, Position position, Input input,
                              QWidget* content)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |

@@ -10,8 +10,6 @@
 
 #include "DesktopDisplays.h"
 
-class QScreen;
-
 namespace kestrova {
 
 // Implemented by a panel's content when its visible outline is not its whole rectangle (the
@@ -53,8 +51,6 @@ class FloatingPanel : public QWidget {
   // to the primary screen.
   FloatingPanel(const PanelArea& area, QSize size, Position position, Input input,
                 QWidget* content);
-  // The same on `screen`'s available area.
-  FloatingPanel(QScreen* screen, QSize size, Position position, Input input, QWidget* content);
 
   // The top-left corner of a panel of `size` at `position` in `available` (Qt's y-down desktop
   // coordinates).

@@ -40,7 +40,6 @@ class RecordingToolbar : public QWidget, public PanelShape {
   QLabel* timeLabel() const { return time_; }
   ToolbarButton* pauseButton() const { return pause_; }
   ToolbarButton* stopButton() const { return stop_; }
-  QWidget* statusDot() const { return dot_; }
   // The dot's fill, opacity included.
   QColor dotColor() const;
 

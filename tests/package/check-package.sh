@@ -69,7 +69,7 @@ zcat "$root/doc/kestrova/changelog.gz" | head -1 | grep -q "^kestrova ($version)
   fail "the changelog does not start at $version"
 for shot in $(grep -o 'screenshots/[^<]*\.png' "$root/metainfo/$id.metainfo.xml"); do
   [[ -f $source/docs/$shot ]] || fail "docs/$shot, named in the metainfo, is missing"
-  grep -q "\"$(basename "$shot" .png)\"" "$source/tests/ui/Screenshots.cpp" ||
+  grep -q "\"$(basename "$shot" .png)\"" "$source/tests/ui/ShellX11Test.cpp" ||
     fail "tests/screenshots.sh does not draw $(basename "$shot")"
 done
 

@@ -13,14 +13,16 @@ namespace kestrova::testing {
 // time order. Main thread only.
 class FakeMainClock final : public Clock {
  public:
+  ~FakeMainClock() override { *alive_ = false; }
+
   TimePoint now() const override { return now_; }
 
   std::unique_ptr<ScheduledJob> schedule(std::chrono::milliseconds delay, Repeat repeat,
                                          std::function<void()> job) override {
     const std::uint64_t id = nextId_++;
-    jobs_[id] = Entry{now_ + delay, repeat == Repeat::every ? delay : std::chrono::milliseconds(0),
-                      std::move(job)};
-    return std::make_unique<Handle>(state_, id);
+    const auto period = repeat == Repeat::every ? delay : std::chrono::milliseconds(0);
+    jobs_[id] = Entry{now_ + delay, period, std::move(job)};
+    return std::make_unique<Handle>(this, alive_, id);
   }
 
   // Moves time forward by `step`, running every job due on the way (and jobs they schedule).
@@ -50,29 +52,24 @@ class FakeMainClock final : public Clock {
     std::chrono::milliseconds period;
     std::function<void()> job;
   };
-  struct State {
-    FakeMainClock* clock;
-  };
   class Handle final : public ScheduledJob {
    public:
-    Handle(std::shared_ptr<State> state, std::uint64_t id) : state_(std::move(state)), id_(id) {}
+    Handle(FakeMainClock* clock, std::shared_ptr<bool> alive, std::uint64_t id)
+        : clock_(clock), alive_(std::move(alive)), id_(id) {}
     ~Handle() override {
-      if (state_->clock) state_->clock->jobs_.erase(id_);
+      if (*alive_) clock_->jobs_.erase(id_);
     }
 
    private:
-    std::shared_ptr<State> state_;
+    FakeMainClock* clock_;
+    std::shared_ptr<bool> alive_;
     std::uint64_t id_;
   };
 
- public:
-  ~FakeMainClock() override { state_->clock = nullptr; }
-
- private:
   TimePoint now_{std::chrono::hours(1)};
   std::uint64_t nextId_ = 1;
   std::map<std::uint64_t, Entry> jobs_;
-  std::shared_ptr<State> state_ = std::make_shared<State>(State{this});
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace kestrova::testing

@@ -1,9 +1,8 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <fstream>
-#include <mutex>
+#include <future>
 #include <optional>
 #include <string>
 #include <thread>
@@ -14,30 +13,23 @@
 
 namespace kestrova::testing {
 
-// A door that a worker thread waits at until the test opens it.
+// A door that a worker thread waits at until the test opens it (the fixture opens every door at
+// the end, so no worker waits forever).
 class Gate {
  public:
   void open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    cv_.notify_all();
+    if (!opened_.exchange(true)) door_.set_value();
   }
   void wait() {
-    std::unique_lock lock(mutex_);
-    ++waiting_;
-    cv_.notify_all();
-    cv_.wait(lock, [this] { return open_; });
+    waiting_ = true;
+    passage_.wait();
   }
-  bool hasWaiter() {
-    std::lock_guard lock(mutex_);
-    return waiting_ > 0;
-  }
+  bool hasWaiter() const { return waiting_; }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool open_ = false;
-  int waiting_ = 0;
+  std::promise<void> door_;
+  std::shared_future<void> passage_ = door_.get_future().share();
+  std::atomic<bool> opened_{false}, waiting_{false};
 };
 
 // How a fake engine behaves; set before the controller makes it.

@@ -17,35 +17,63 @@
 #include "fakes/FakeDesktop.h"
 #include "fakes/FakeEngine.h"
 
-namespace kestrova::testing {
+namespace kestrova {
 
-// A real controller around a fake engine, fake desktop services and a clock the test steps, with
-// preferences of the test's own.
-class ControllerFixture : public ::testing::Test {
- protected:
+// States in failure messages, e.g. "countdown 2".
+inline void PrintTo(const RecordingState& state, std::ostream* os) {
+  static const char* const phases[] = {"idle", "countdown", "recording", "paused"};
+  *os << phases[static_cast<int>(state.phase())];
+  if (state.isCountdown()) *os << ' ' << state.countdownNumber();
+}
+
+namespace testing {
+
+// Preferences of the test's own: an empty settings folder, and the defaults registered.
+class PrefsFixture : public ::testing::Test {
+ public:
   void SetUp() override {
     ASSERT_TRUE(settingsDir_.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
     Prefs::registerDefaults();
+  }
+
+  QTemporaryDir settingsDir_;
+};
+
+// A real controller around fake engines, desktop services and displays, a clock that only moves
+// when told and views that write down what they are asked.
+class ControllerFixture : public PrefsFixture {
+ public:
+  void SetUp() override {
+    PrefsFixture::SetUp();
+    build();
+  }
+  void TearDown() override { reset(); }
+
+  // A new controller on new fakes, for a desktop that grants capture as `grant` says.
+  void build(DesktopServices::CaptureGrant grant = DesktopServices::CaptureGrant::display,
+             bool granted = true) {
+    reset();
+    engines_.clear();
+    views_.log.clear();
     auto services = std::make_unique<FakeDesktopServices>();
     services_ = services.get();
-    services_->granted = grantedAtStart_;
-    services_->grant = captureGrant_;
+    services_->grant = grant;
+    services_->granted = granted;
     auto displays = std::make_unique<FakeDisplays>();
     displays_ = displays.get();
     auto clock = std::make_unique<FakeMainClock>();
     clock_ = clock.get();
     controller_ = std::make_unique<AppController>(
         [this](const RecorderConfig& config) {
-          auto engine = std::make_shared<FakeEngine>(config, script_);
-          engines_.push_back(engine);
-          return engine;
+          return engines_.emplace_back(std::make_shared<FakeEngine>(config, script_));
         },
         std::move(services), std::move(displays), std::move(clock));
+    controller_->setViews(&views_);
   }
 
-  void TearDown() override {
+  // Lets every engine's worker through, then finishes with the controller.
+  void reset() {
     for (auto& engine : engines_) {
       engine->startGate.open();
       engine->stopGate.open();
@@ -55,6 +83,7 @@ class ControllerFixture : public ::testing::Test {
 
   AppController& controller() { return *controller_; }
   RecordingState state() const { return controller_->state(); }
+  FakeEngine& engine() { return *engines_.back(); }
 
   void advance(std::chrono::milliseconds step) {
     clock_->advance(step);
@@ -68,7 +97,7 @@ class ControllerFixture : public ::testing::Test {
 
   // From idle through the countdown to a running recording.
   void startRecording() {
-    controller_->begin();
+    controller().begin();
     ASSERT_TRUE(state().isCountdown());
     advance(std::chrono::seconds(3));
     ASSERT_TRUE(settle([this] { return state() == RecordingState::recording(); }));
@@ -76,19 +105,18 @@ class ControllerFixture : public ::testing::Test {
 
   // Stops and waits until the file is finished (saved, or a message).
   void stopAndSettle() {
-    controller_->stop();
-    ASSERT_TRUE(settle([this] { return !controller_->isFinishing(); }));
+    controller().stop();
+    ASSERT_TRUE(settle([this] { return !controller().isFinishing(); }));
   }
 
-  bool grantedAtStart_ = true;  // set in a derived fixture's constructor
-  DesktopServices::CaptureGrant captureGrant_ = DesktopServices::CaptureGrant::display;  // likewise
-  QTemporaryDir settingsDir_;
   FakeDesktopServices* services_ = nullptr;
   FakeDisplays* displays_ = nullptr;
   FakeMainClock* clock_ = nullptr;
+  FakeViews views_;
   FakeEngineScript script_;
   std::vector<std::shared_ptr<FakeEngine>> engines_;
   std::unique_ptr<AppController> controller_;
 };
 
-}  // namespace kestrova::testing
+}  // namespace testing
+}  // namespace kestrova
