@@ -121,12 +121,4 @@ std::filesystem::path Recorder::stop() {
   return finishedWith.value();
 }
 
-Timeline Recorder::timeline() {
-  Timeline t;
-  queue_.sync([&] {
-    if (pipeline_) t = pipeline_->timeline();
-  });
-  return t;
-}
-
 }  // namespace kestrova

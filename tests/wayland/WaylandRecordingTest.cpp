@@ -27,6 +27,7 @@
 #include "RecorderError.h"
 #include "ViewportTracker.h"
 #include "WaylandSession.h"
+#include "e2e/PatternRecording.h"
 
 namespace kestrova {
 namespace {
@@ -156,18 +157,14 @@ RecorderConfig configFor(RecorderPlatform& platform, const std::filesystem::path
   return cfg;
 }
 
-// When output time zero was captured, waited for.
-Clock::time_point outputZero(Recorder& recorder) {
-  const Clock::time_point deadline = Clock::now() + 10s;
-  while (Clock::now() < deadline) {
-    if (const auto start = recorder.timeline().startPTS) {
-      return Clock::time_point(
-          std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*start)));
-    }
-    std::this_thread::sleep_for(5ms);
+// When output time zero was captured (see testing::watchFirstSample), waited for.
+Clock::time_point outputZero(const std::shared_future<double>& firstSample) {
+  if (firstSample.wait_for(10s) != std::future_status::ready) {
+    ADD_FAILURE() << "no frame came";
+    return Clock::now();
   }
-  ADD_FAILURE() << "no frame came";
-  return Clock::now();
+  return Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(firstSample.get())));
 }
 
 class WaylandRecording : public ::testing::Test {
@@ -371,9 +368,10 @@ TEST_F(WaylandRecording, AJumpOnAStillScreenShowsTheGlide) {
   RecorderPlatform platform = linux_desktop::makeScreenCastPlatform(UniqueFd(), cast.node());
   RecorderConfig cfg = configFor(platform, url);
   cfg.smoothing = 0.45;  // eases for about 1.5 s after the jump
+  const auto firstSample = testing::watchFirstSample(platform);
   auto recorder = Recorder::create(cfg, std::move(platform));
   recorder->start();
-  const Clock::time_point t0 = outputZero(*recorder);
+  const Clock::time_point t0 = outputZero(firstSample);
   std::this_thread::sleep_for(600ms);
   const double jumpedAt = std::chrono::duration<double>(Clock::now() - t0).count();
   cast.moveTo(to.x, to.y);
@@ -431,6 +429,7 @@ TEST_F(WaylandRecording, AStreamTheCompositorClosesEndsTheRecordingAndKeepsTheFi
   const auto url = scratchDir() / "closed.mp4";
   RecorderPlatform platform = linux_desktop::makeScreenCastPlatform(UniqueFd(), cast.node());
   const RecorderConfig cfg = configFor(platform, url);
+  const auto firstSample = testing::watchFirstSample(platform);
   auto recorder = Recorder::create(cfg, std::move(platform));
   std::mutex mutex;
   std::vector<std::exception_ptr> errors;
@@ -439,7 +438,7 @@ TEST_F(WaylandRecording, AStreamTheCompositorClosesEndsTheRecordingAndKeepsTheFi
     errors.push_back(e);
   });
   recorder->start();
-  outputZero(*recorder);
+  outputZero(firstSample);
   std::this_thread::sleep_for(700ms);
   cast.stop();
   const auto deadline = Clock::now() + 5s;
