@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <tuple>
 
 #include "PipelineRig.h"
 
@@ -97,18 +98,19 @@ TEST(ClickRings, RingsGrowFadeAndSitAtTheClickInTheViewportScaledByTheOutput) {
       continue;
     }
     // Alpha from how far each luma moved from the background's towards white's 235.
-    const int w = static_cast<int>(c.scene.config.width),
-              h = static_cast<int>(c.scene.config.height);
-    const double bgY = bg.y[0];
+    const int w = int(c.scene.config.width), h = int(c.scene.config.height);
     double sum = 0, sx = 0, sy = 0, peak = 0;
     int x0 = w, y0 = h, x1 = 0, y1 = 0;
     for (int j = 0; j < h; ++j) {
       for (int i = 0; i < w; ++i) {
-        const double a = (f.y[j * w + i] - bgY) / (235 - bgY);
-        if (f.y[j * w + i] == bgY) continue;
-        sum += a, sx += a * (i + 0.5), sy += a * (j + 0.5), peak = std::max(peak, a);
-        x0 = std::min(x0, i), y0 = std::min(y0, j), x1 = std::max(x1, i + 1),
-        y1 = std::max(y1, j + 1);
+        const double a = (f.y[j * w + i] - bg.y[0]) / (235.0 - bg.y[0]);
+        if (a == 0) continue;
+        sum += a;
+        sx += a * (i + 0.5);
+        sy += a * (j + 0.5);
+        peak = std::max(peak, a);
+        std::tie(x0, y0, x1, y1) =
+            std::tuple(std::min(x0, i), std::min(y0, j), std::max(x1, i + 1), std::max(y1, j + 1));
       }
     }
     // The square the ring was scaled to, clipped to the frame; its edges are soft by a texel.
@@ -133,63 +135,29 @@ TEST(ClickRings, RingsGrowFadeAndSitAtTheClickInTheViewportScaledByTheOutput) {
   }
 }
 
-TEST(ClickRings, IndicatorOffKeepsNoListMakesNoRingAndReadsNoClock) {
-  int made = 0;
-  auto config = kLarge;
-  config.clickIndicator = false;
-  RingRig r(config, {640, 360}, {80, 45}, [&] {
-    ++made;
-    return whiteSquare();
-  });
-  const Planes plain = r.frameAt(1.0);
-  r.pipeline.appendClick(1.0, {80, 45});
-  EXPECT_TRUE(r.frameAt(1.1) == plain);
-  EXPECT_TRUE(r.pipeline.clicks().empty());
-  EXPECT_EQ(made, 0);
-  EXPECT_EQ(r.clock.reads, 0);
-}
-
-TEST(ClickRings, RingIsMadeOnceWhenFirstDueAndEachFrameReadsTheClockOnce) {
-  int made = 0;
-  RingRig r(kLarge, {640, 360}, {80, 45}, [&] {
-    ++made;
-    return whiteSquare();
-  });
-  const Planes plain = r.frameAt(1.0);
-  EXPECT_EQ(made, 0) << "no click, no ring";
-  EXPECT_EQ(r.clock.reads, 0) << "a frame without clicks costs nothing";
-
-  for (double t : {1.0, 1.2, 1.4}) r.pipeline.appendClick(t, {320, 180});
-  EXPECT_FALSE(r.frameAt(1.45) == plain);
-  EXPECT_EQ(made, 1);
-  EXPECT_EQ(r.clock.reads, 1);
-
-  r.frameAt(1.65);  // the click of 1.0 is 0.65 s old; the others stay in order
-  EXPECT_EQ(made, 1);
-  EXPECT_EQ(r.clock.reads, 2);
-  ASSERT_EQ(r.pipeline.clicks().size(), 2u);
-  EXPECT_EQ(r.pipeline.clicks()[0].t, 1.2);
-  EXPECT_EQ(r.pipeline.clicks()[1].t, 1.4);
-
-  EXPECT_TRUE(r.frameAt(2.0) == plain) << "every click expired";
-  EXPECT_TRUE(r.pipeline.clicks().empty());
-}
-
-TEST(ClickRings, RingThatCannotBeMadeIsNeverRetriedAndClicksStillExpire) {
+// The click list and the ring image behind it: the ring is made once, when first due, and never
+// retried when it cannot be made; clicks expire after half a second; with the indicator off there
+// is none of it.
+TEST(ClickRings, TheRingIsMadeOnceWhenFirstDueAndClicksExpireInOrder) {
+  using Ring = std::optional<PremultipliedImage>;
   struct Case {
     const char* name;
+    bool indicator;
     RingFactory make;  // without it: no factory at all
+    bool drawn;
   };
   const Case cases[] = {
-      {"factory gives nothing", [] { return std::optional<PremultipliedImage>(); }},
-      {"factory throws",
-       []() -> std::optional<PremultipliedImage> { throw std::runtime_error("no painter"); }},
-      {"empty image", [] { return std::optional(PremultipliedImage{}); }},
-      {"pixels missing",
+      {"indicator off", false, whiteSquare, false},
+      {"ring made", true, whiteSquare, true},
+      {"factory gives nothing", true, [] { return Ring(); }, false},
+      {"factory throws", true, []() -> Ring { throw std::runtime_error("no painter"); }, false},
+      {"empty image", true, [] { return Ring(PremultipliedImage{}); }, false},
+      {"pixels missing", true,
        [] {
-         return std::optional(PremultipliedImage{8, 8, {}});
-       }},
-      {"no factory", {}},
+         return Ring(PremultipliedImage{8, 8, {}});
+       },
+       false},
+      {"no factory", true, {}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -201,16 +169,23 @@ TEST(ClickRings, RingThatCannotBeMadeIsNeverRetriedAndClicksStillExpire) {
         return c.make();
       };
     }
-    RingRig r(kLarge, {640, 360}, {80, 45}, factory);
+    RecorderConfig config = kLarge;
+    config.clickIndicator = c.indicator;
+    RingRig r(config, {640, 360}, {80, 45}, factory);
     const Planes plain = r.frameAt(1.0);
-    r.pipeline.appendClick(1.0, {320, 180});
-    EXPECT_TRUE(r.frameAt(1.1) == plain);
+    EXPECT_EQ(made, 0) << "no click, no ring";
+    for (double t : {1.0, 1.2, 1.4}) r.pipeline.appendClick(t, {320, 180});
+    EXPECT_EQ(r.frameAt(1.45) == plain, !c.drawn);
+    r.frameAt(1.65);  // the click of 1.0 is 0.65 s old; the others stay, in order
+    std::vector<double> left;
+    for (const Click& k : r.pipeline.clicks()) left.push_back(k.t);
+    EXPECT_EQ(left, (c.indicator ? std::vector{1.2, 1.4} : std::vector<double>{}));
+    EXPECT_EQ(r.clock.reads, c.indicator ? 2 : 0) << "once a frame, and only with clicks listed";
+    EXPECT_EQ(made, c.indicator && c.make ? 1 : 0);
     const int requests = r.requests;
-    r.pipeline.appendClick(1.2, {160, 80});
-    EXPECT_EQ(r.requests, requests) << "no frame asked for a ring that cannot show";
-    EXPECT_TRUE(r.frameAt(1.3) == plain);
-    EXPECT_EQ(made, c.make ? 1 : 0);
-    r.frameAt(1.75);
+    r.pipeline.appendClick(1.7, {160, 80});
+    EXPECT_EQ(r.requests - requests, c.drawn ? 1 : 0) << "a frame for a ring that shows";
+    EXPECT_TRUE(r.frameAt(2.3) == plain) << "every click expired";
     EXPECT_TRUE(r.pipeline.clicks().empty());
   }
 }

@@ -80,34 +80,42 @@ TEST_F(Timeline, ResumeWithoutPauseClosesNoGapAndRepeatedPausesCloseOne) {
   EXPECT_EQ(input.times, (std::vector<std::int64_t>{0, 6000, 6200, 12200, 24000}));
 }
 
+// Steps a table row takes on a rig.
+using Step = std::function<void(SmallRig&)>;
+Step frameAt(double pts) {
+  return [=](SmallRig& t) { t.frame(pts); };
+}
+Step clockAt(double seconds) {
+  return [=](SmallRig& t) { t.clock.time = seconds; };
+}
+Step clickAt(double seconds) {
+  return [=](SmallRig& t) { t.pipeline.appendClick(seconds, {80, 45}); };
+}
+const Step pause = [](SmallRig& t) { t.pipeline.setPaused(true); };
+const Step resume = [](SmallRig& t) { t.pipeline.setPaused(false); };
+const Step move = [](SmallRig& t) { t.pointer.location = {300, 100}; };
+
 // At stop the last image is shown once more, so the video lasts until the stop, or until the pause
 // it ends in, however long ago the screen last changed.
 TEST_F(Timeline, TheVideoLastsUntilTheStopOrThePauseItEndsIn) {
   struct Case {
     const char* name;
-    std::function<void(SmallRig&)> act;  // after a frame at 1.0 and before stop at 9.0
+    std::vector<Step> steps;  // after a frame at 1.0 and before stop at 9.0
     std::vector<std::int64_t> times;
   };
-  const auto pause = [](SmallRig& t, double at, bool paused) {
-    t.clock.time = at;
-    t.pipeline.setPaused(paused);
-  };
   const Case cases[] = {
-      {"still since the first frame", [](SmallRig&) {}, {0, 48000 - 200}},
-      {"a change just before the stop", [](SmallRig& t) { t.frame(8.99); }, {0, 47940}},
-      {"stopped while paused", [&](SmallRig& t) { pause(t, 4.0, true); }, {0, 18000 - 200}},
+      {"still since the first frame", {}, {0, 48000 - 200}},
+      {"a change just before the stop", {frameAt(8.99)}, {0, 47940}},
+      {"stopped while paused", {clockAt(4), pause}, {0, 18000 - 200}},
       {"paused, resumed, still until the stop",
-       [&](SmallRig& t) {
-         pause(t, 4.0, true);
-         pause(t, 6.0, false);
-       },
+       {clockAt(4), pause, clockAt(6), resume},
        {0, 36000 - 200}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SmallRig t;
     t.frame(1.0);
-    c.act(t);
+    for (const Step& step : c.steps) step(t);
     t.pipeline.finishAt(9.0);
     EXPECT_EQ(t.input.times, c.times);
     EXPECT_EQ(t.pipeline.timeline().framesWritten, static_cast<std::int64_t>(c.times.size()));
@@ -119,54 +127,24 @@ TEST_F(Timeline, TheVideoLastsUntilTheStopOrThePauseItEndsIn) {
 TEST_F(Timeline, AsksForFramesOnlyWhileThePictureWouldStillChange) {
   struct Case {
     const char* name;
-    std::function<void(SmallRig&)> act;  // after a first frame, the camera at rest
+    std::vector<Step> steps;  // after a first frame at 1.0, the camera at rest
     int requests;
   };
   const Case cases[] = {
-      {"all still", [](SmallRig& t) { t.frame(1.1); }, 0},
-      {"the camera eases after the pointer",
-       [](SmallRig& t) {
-         t.pointer.location = {300, 100};
-         t.frame(1.1);
-       },
-       1},
-      {"a click shows a ring",
-       [](SmallRig& t) {
-         t.clock.time = 1.1;
-         t.pipeline.appendClick(1.1, {80, 45});
-         t.frame(1.1);
-       },
-       2},
-      {"the ring has faded",
-       [](SmallRig& t) {
-         t.pipeline.appendClick(1.0, {80, 45});
-         t.clock.time = 1.5;
-         t.frame(1.5);
-       },
-       1},  // for the click; the frame after it shows no ring and needs no other
-      {"paused while easing",
-       [](SmallRig& t) {
-         t.pointer.location = {300, 100};
-         t.pipeline.setPaused(true);
-         t.frame(1.1);
-         t.pipeline.appendClick(1.1, {80, 45});
-       },
-       0},
-      {"resumed while easing",
-       [](SmallRig& t) {
-         t.pointer.location = {300, 100};
-         t.frame(1.1);
-         t.pipeline.setPaused(true);
-         t.pipeline.setPaused(false);
-       },
-       2},
+      {"all still", {frameAt(1.1)}, 0},
+      {"the camera eases after the pointer", {move, frameAt(1.1)}, 1},
+      {"a click shows a ring", {clockAt(1.1), clickAt(1.1), frameAt(1.1)}, 2},
+      // One for the click; the frame after it shows no ring and needs no other.
+      {"the ring has faded", {clickAt(1.0), clockAt(1.5), frameAt(1.5)}, 1},
+      {"paused while easing", {move, pause, frameAt(1.1), clickAt(1.1)}, 0},
+      {"resumed while easing", {move, frameAt(1.1), pause, resume}, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SmallRig t;
     t.frame(1.0);
     ASSERT_EQ(t.requests, 0) << "a camera that snapped onto a still pointer is at rest";
-    c.act(t);
+    for (const Step& step : c.steps) step(t);
     EXPECT_EQ(t.requests, c.requests);
   }
 }
@@ -212,7 +190,10 @@ TEST(FramePipelineDrops, EachReasonChangesOnlyItsFields) {
     std::function<void(FakeSample&, FakeWriterInput&, FramePipeline&)> arrange;
     bool primeFirst;  // a frame at 1.0 was written before
     double pts;
-    bool startSet = false, cameraMoved = false, lastPTSUpdated = false;
+    // The frame counts on the timeline: it starts it, or is the last before a pause, and the
+    // video falls behind the screen when it is dropped, so another is asked for.
+    bool counts = false;
+    bool cameraMoved = false;
   };
   using S = FakeSample&;
   using I = FakeWriterInput&;
@@ -224,15 +205,13 @@ TEST(FramePipelineDrops, EachReasonChangesOnlyItsFields) {
       {"no status", [](S s, I, P) { s.status.reset(); }, false, 1.5},
       {"status not an integer", [](S s, I, P) { s.status = AttachmentValue{0.0}; }, false, 1.5},
       {"paused", [](S, I, P p) { p.setPaused(true); }, false, 1.5},
-      {"the same time as the last frame", [](S, I, P) {}, true, 1.0, true, false, true},
-      {"earlier than the last frame", [](S, I, P) {}, true, 0.9, true, false, true},
-      {"no writer input", [](S, I, P p) { p.setWriterInput(nullptr); }, false, 1.5, true, false,
-       true},
-      {"input not ready", [](S, I in, P) { in.ready = false; }, true, 1.5, true, false, true},
-      {"no pool", [](S, I in, P) { in.hasPool = false; }, true, 1.5, true, false, true},
-      {"no output buffer", [](S, I in, P) { in.pool().exhausted = true; }, true, 1.5, true, true,
-       true},
-      {"refused by the encoder", [](S, I in, P) { in.refuse = true; }, true, 1.5, true, true, true},
+      {"the same time as the last frame", [](S, I, P) {}, true, 1.0, true},
+      {"earlier than the last frame", [](S, I, P) {}, true, 0.9, true},
+      {"no writer input", [](S, I, P p) { p.setWriterInput(nullptr); }, false, 1.5, true},
+      {"input not ready", [](S, I in, P) { in.ready = false; }, true, 1.5, true},
+      {"no pool", [](S, I in, P) { in.hasPool = false; }, true, 1.5, true},
+      {"no output buffer", [](S, I in, P) { in.pool().exhausted = true; }, true, 1.5, true, true},
+      {"refused by the encoder", [](S, I in, P) { in.refuse = true; }, true, 1.5, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reason);
@@ -250,14 +229,13 @@ TEST(FramePipelineDrops, EachReasonChangesOnlyItsFields) {
 
     EXPECT_EQ(after.framesWritten, before.framesWritten);
     EXPECT_EQ(after.lastTime, before.lastTime);
-    EXPECT_EQ(after.startPTS.has_value(), c.primeFirst || c.startSet);
-    EXPECT_EQ(after.lastPTS, c.lastPTSUpdated ? c.pts : before.lastPTS);
+    EXPECT_EQ(after.startPTS.has_value(), c.primeFirst || c.counts);
+    EXPECT_EQ(after.lastPTS, c.counts ? c.pts : before.lastPTS);
     const bool moved = t.pipeline.tracker()->cx != cameraBefore.cx ||
                        t.pipeline.tracker()->started != cameraBefore.started;
     EXPECT_EQ(moved, c.cameraMoved);
     EXPECT_EQ(t.input.pool().available(), poolBefore) << "a dropped frame's buffer goes back";
-    // Once a frame counts on the timeline, dropping it leaves the video behind the screen.
-    EXPECT_EQ(t.requests, c.lastPTSUpdated ? 1 : 0);
+    EXPECT_EQ(t.requests, c.counts ? 1 : 0);
   }
 }
 

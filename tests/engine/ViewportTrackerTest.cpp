@@ -25,41 +25,26 @@ TEST(ViewportTracker, StepsTowardsThePointer) {
     double cx;  // after the steps
     Point origin;
   };
+  const ViewportTracker mid = at(1512, 982);
+  const ViewportTracker tie{{1000, 1000}, {100, 100}, 0.5, 0, 62.5, 62.5, true};
+  const ViewportTracker small{{1000, 600}, {1920, 1080}, 0.5, 0.25, 0, 0, false};
   const Case cases[] = {
       {"first update snaps, then clamps", kUnstarted, {100, 100}, 0, 1, 960, {0, 0}},
-      {"inside the dead zone", at(1512, 982), {1712, 982}, 1.0 / 30, 1, 1512, {552, 442}},
-      {"eases to the dead zone's edge",
-       at(1512, 982),
-       {1812, 982},
-       1.0 / 30,
-       1,
-       1518.515,
-       {559, 442}},
-      {"longer step", at(1512, 982), {1812, 982}, 0.5, 1, 1561.300, {601, 442}},
-      {"dragged through the margin", at(1512, 982), {2512, 982}, 1.0 / 30, 1, 1696, {736, 442}},
-      {"no time, no easing", at(1512, 982), {1812, 982}, 0, 1, 1512, {552, 442}},
-      {"negative time", at(1512, 982), {1812, 982}, -0.5, 1, 1512, {552, 442}},
-      {"no time, margin still holds", at(1512, 982), {2512, 982}, 0, 1, 1696, {736, 442}},
+      {"inside the dead zone", mid, {1712, 982}, 1.0 / 30, 1, 1512, {552, 442}},
+      {"eases to the dead zone's edge", mid, {1812, 982}, 1.0 / 30, 1, 1518.515, {559, 442}},
+      {"longer step", mid, {1812, 982}, 0.5, 1, 1561.300, {601, 442}},
+      {"dragged through the margin", mid, {2512, 982}, 1.0 / 30, 1, 1696, {736, 442}},
+      {"no time, no easing", mid, {1812, 982}, 0, 1, 1512, {552, 442}},
+      {"negative time", mid, {1812, 982}, -0.5, 1, 1512, {552, 442}},
+      {"no time, margin still holds", mid, {2512, 982}, 0, 1, 1696, {736, 442}},
       {"zero smoothing", at(1512, 982, 0, 0), {1612, 982}, 0.1, 1, 1603.7915, {644, 442}},
       {"zero dead zone", at(1512, 982, 0.5, 0), {1513, 982}, 1.0 / 30, 1, 1512.1086, {552, 442}},
-      {"far top-left", at(1512, 982), {-5000, -3000}, 0.1, 50, 960, {0, 0}},
-      {"far bottom-right", at(1512, 982), {99999, 99999}, 0.1, 50, 2064, {1104, 884}},
-      {"halves round away from zero",
-       {{1000, 1000}, {100, 100}, 0.5, 0, 62.5, 62.5, true},
-       {62.5, 62.5},
-       0,
-       1,
-       62.5,
-       {13, 13}},
+      {"far top-left", mid, {-5000, -3000}, 0.1, 50, 960, {0, 0}},
+      {"far bottom-right", mid, {99999, 99999}, 0.1, 50, 2064, {1104, 884}},
+      {"halves round away from zero", tie, {62.5, 62.5}, 0, 1, 62.5, {13, 13}},
       // Centre at bounds − half; the origin rounds to −920, is raised to 0, and the last clamp to
       // bounds − size wins.
-      {"display smaller than the viewport",
-       {{1000, 600}, {1920, 1080}, 0.5, 0.25, 0, 0, false},
-       {500, 300},
-       0,
-       1,
-       1000 - 960,
-       {-920, -480}},
+      {"display smaller than the viewport", small, {500, 300}, 0, 1, 1000 - 960, {-920, -480}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -260,8 +260,7 @@ TEST(FfmpegWriter, SetUpFailuresAreTheUsersMessages) {
   }
 }
 
-// Time stamps only go forward, nothing is taken once finishing began, and the recorder may let go
-// of its writer as soon as it hears the result.
+// Time stamps only go forward, and nothing is taken once finishing began.
 TEST(FfmpegWriter, RefusesWhatTheFileCannotTake) {
   TempDir dir;
   auto writer = createFfmpegWriter(configFor(dir / "clip.mp4"));
@@ -273,10 +272,7 @@ TEST(FfmpegWriter, RefusesWhatTheFileCannotTake) {
   EXPECT_TRUE(appendScreenFrame(input, 1, 1));
 
   std::promise<FinishResult> done;
-  writer->finish(2, [&](FinishResult r) {
-    writer.reset();
-    done.set_value(std::move(r));
-  });
+  writer->finish(2, [&](FinishResult r) { done.set_value(std::move(r)); });
   EXPECT_FALSE(input.isReadyForMoreMediaData());
   PooledBuffer late = acquireFrom(*input.pixelBufferPool());
   ASSERT_TRUE(late);
@@ -520,7 +516,12 @@ TEST(FfmpegWriter, FolderRemovedWhileRecordingIsReportedAndTheVideoKept) {
   appendFrames(*writer, 10);
   fs::remove_all(folder);
   for (int i = 10; i < 20; ++i) ASSERT_TRUE(appendScreenFrame(writer->input(), i * 200, i));
-  const FinishResult result = finishAndWait(*writer, 20);
+  std::promise<FinishResult> done;  // the recorder may let go of its writer once it hears
+  writer->finish(20, [&](FinishResult r) {
+    writer.reset();
+    done.set_value(std::move(r));
+  });
+  const FinishResult result = done.get_future().get();
   EXPECT_EQ(errorText(result), "writer: The folder \u201c" + folder.string() +
                                    "\u201d was removed while recording. It was created again and "
                                    "the video saved in it as \u201c" +
