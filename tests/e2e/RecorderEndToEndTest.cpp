@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <xcb/xtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -66,7 +67,7 @@ TEST(RecorderEndToEnd, FollowsThePointerCutsPausesShowsClicksAndHidesOwnWindows)
   cfg.deadZone = 0.1;
   cfg.url = url;
   auto recorder = Recorder::create(cfg, std::move(platform));
-  int failures = 0;
+  std::atomic<int> failures{0};
   recorder->setOnFailure([&](std::exception_ptr) { ++failures; });
 
   // Where the camera comes to rest after each jump, as the tracker has it.
