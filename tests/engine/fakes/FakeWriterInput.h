@@ -75,7 +75,7 @@ class FakeWriterInput final : public WriterInput {
   FakePool pool_;
 };
 
-// Reports the positions in `next`, one a read, then `location`; read on one thread at a time.
+// Reports the positions in `next`, one a read, then `location`; fill `next` before reads begin.
 class FakePointer final : public PointerSource {
  public:
   Point mouseLocation() override {
@@ -87,7 +87,7 @@ class FakePointer final : public PointerSource {
   }
   Point location;
   std::deque<Point> next;
-  int reads = 0;
+  std::atomic<int> reads{0};
 };
 
 // Thread-safe, as the recorder reads it on its queue and in stop().
