@@ -110,6 +110,9 @@ TEST_F(Timeline, TheVideoLastsUntilTheStopOrThePauseItEndsIn) {
       {"paused, resumed, still until the stop",
        {clockAt(4), pause, clockAt(6), resume},
        {0, 36000 - 200}},
+      {"paused, resumed, a change, still until the stop",
+       {clockAt(4), pause, clockAt(6), resume, frameAt(7.0)},
+       {0, 24000, 36000 - 200}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
