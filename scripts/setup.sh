@@ -13,8 +13,8 @@ packages=(
   libxcb-composite0-dev libxcb-xinput-dev libxcb-xtest0-dev libxcb-keysyms1-dev
   # user interface and desktop services
   qt6-base-dev qt6-base-dev-tools libcanberra-dev fonts-dejavu-core
-  # Wayland back end: the screen cast's PipeWire stream
-  libpipewire-0.3-dev
+  # Wayland back end: the screen cast's PipeWire stream, mouse buttons from the input devices
+  libpipewire-0.3-dev libevdev-dev
   # tests and benchmarks (dbus-daemon: private session buses for the notification and portal tests)
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth ffmpeg time dbus-daemon
   # the Debian package: icons rendered from the SVG, dependencies, and its checks

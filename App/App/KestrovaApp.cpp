@@ -1,5 +1,6 @@
 #include "KestrovaApp.h"
 
+#include <QPointer>
 #include <QTimer>
 
 #include "AppController.h"
@@ -9,6 +10,7 @@
 #include "MainWindow.h"
 #include "PanelViews.h"
 #include "Prefs.h"
+#include "TrayIcon.h"
 
 namespace kestrova {
 
@@ -24,11 +26,13 @@ KestrovaApp::KestrovaApp(RecordingEngineFactory makeEngine,
   window_ = std::make_unique<MainWindow>(*controller_);
   views_ = std::make_unique<PanelViews>(*controller_, *window_);
   controller_->setViews(views_.get());
+  tray_ = std::make_unique<TrayIcon>(*controller_);
 }
 
 KestrovaApp::~KestrovaApp() {
   // The controller finishes a running recording as it goes; it must not reach the windows then.
   controller_->setViews(nullptr);
+  tray_.reset();
   controller_.reset();
 }
 
@@ -37,6 +41,9 @@ void KestrovaApp::launch() {
   bringToFront();
   QTimer::singleShot(0, controller_.get(), [controller = controller_.get(), keys = hotKeys_.get()] {
     controller->setupHotKeys(*keys);
+  });
+  hotKeys_->onSettled([window = QPointer<MainWindow>(window_.get())](bool available) {
+    if (window) window->showGlobalKeys(available);
   });
 }
 

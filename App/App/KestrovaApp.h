@@ -12,10 +12,11 @@ class DesktopServices;
 class HotKeys;
 class MainWindow;
 class PanelViews;
+class TrayIcon;
 
-// The program's top: the controller, the main window with its "Record" menu, and the panels
-// around a recording, wired together in launch order. One per process, on the main thread, after
-// the QApplication.
+// The program's top: the controller, the main window with its "Record" menu, the panels around a
+// recording and its tray icon, wired together in launch order. One per process, on the main thread,
+// after the QApplication.
 class KestrovaApp {
  public:
   // The session's adapters, as the program's entry picks them.
@@ -38,6 +39,7 @@ class KestrovaApp {
   std::unique_ptr<AppController> controller_;
   std::unique_ptr<MainWindow> window_;
   std::unique_ptr<PanelViews> views_;
+  std::unique_ptr<TrayIcon> tray_;
 };
 
 }  // namespace kestrova

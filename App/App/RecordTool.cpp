@@ -3,7 +3,7 @@
 // path of the finished file.
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
+#include <QFile>
 
 #include <chrono>
 #include <cmath>
@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "EngineSession.h"
 #include "LinuxDesktopServices.h"
 #include "LinuxRecorderPlatform.h"
 #include "OutputFiles.h"
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
   Prefs::registerDefaults();
 
   RecorderConfig cfg = Prefs::recordingSettings();
-  cfg.displayID = static_cast<std::uint32_t>(Prefs::integer(Prefs::kDisplayID));
+  cfg.displayID = Prefs::displayID();
   double seconds = 10;
   std::string output;
   std::vector<Pause> pauses;
@@ -128,11 +129,9 @@ int main(int argc, char** argv) {
     }
 
     if (output.empty()) {
-      const OutputFolder folder =
-          resolveOutputFolder(Prefs::string(Prefs::kOutputPath), Prefs::defaultFolder());
-      if (folder.path.isEmpty()) throw PlatformError(folder.error.toStdString());
-      output =
-          QDir(folder.path).filePath(recordingFileName(QDateTime::currentDateTime())).toStdString();
+      const OutputFolder file = recordingFile(QDateTime::currentDateTime());
+      if (file.path.isEmpty()) throw PlatformError(file.error.toStdString());
+      output = QFile::encodeName(file.path).toStdString();
     }
     cfg.url = output;
 
@@ -158,10 +157,7 @@ int main(int argc, char** argv) {
     try {
       recorder->start();
     } catch (...) {
-      try {
-        recorder->stop();
-      } catch (...) {
-      }
+      stopQuietly(*recorder, FileFate::keep);
       throw;
     }
 

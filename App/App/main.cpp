@@ -11,6 +11,7 @@
 #include "KestrovaApp.h"
 #include "LinuxDesktopServices.h"
 #include "LinuxRecorderPlatform.h"
+#include "PortalHotKeys.h"
 #include "RecordingNotifications.h"
 #include "RemoteCommands.h"
 #include "SingleInstance.h"
@@ -66,19 +67,21 @@ int main(int argc, char** argv) {
   }
 
   // The session decides the adapters once: on Wayland the desktop's screen-sharing dialog picks
-  // the screen, and no client may take global keys.
+  // the screen, and global keys come from the desktop's portal where it has them.
   const bool wayland = kestrova::isWaylandSession(QGuiApplication::platformName().toStdString());
   std::unique_ptr<kestrova::DesktopDisplays> displays;
   std::unique_ptr<kestrova::HotKeys> keys;
+  auto granted = std::make_shared<kestrova::GrantedMonitor>();  // the toolbar keeps off it
   if (wayland) {
-    displays = std::make_unique<kestrova::ChosenScreenDisplays>();
-    keys = std::make_unique<kestrova::NoHotKeys>();
+    displays = std::make_unique<kestrova::ChosenScreenDisplays>(granted);
+    keys = std::make_unique<kestrova::PortalHotKeys>();
   } else {
     displays = std::make_unique<kestrova::x11::X11DesktopDisplays>();
     keys = std::make_unique<kestrova::x11::X11HotKeys>();
   }
   shell = std::make_unique<kestrova::KestrovaApp>(
-      kestrova::linux_desktop::makeRecordingEngineFactory({}, kestrova::restoreTokenPreference()),
+      kestrova::linux_desktop::makeRecordingEngineFactory({}, kestrova::restoreTokenPreference(),
+                                                          granted),
       std::make_unique<kestrova::LinuxDesktopServices>(), std::move(displays), std::move(keys));
   commands = std::make_unique<kestrova::RemoteCommands>(shell->controller(),
                                                         [&shell] { shell->bringToFront(); });

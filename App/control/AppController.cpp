@@ -4,20 +4,18 @@
 #include <QPointer>
 #include <QThread>
 
-#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <system_error>
 
 #include "DesktopDisplays.h"
 #include "DesktopServices.h"
+#include "EngineSession.h"
 #include "HotKeys.h"
-#include "MainThreadPoster.h"
 #include "OutputFiles.h"
 #include "Prefs.h"
 #include "RecorderError.h"
 #include "RecordingViews.h"
-#include "SerialQueue.h"
 
 namespace kestrova {
 namespace {
@@ -59,32 +57,6 @@ bool isDeclinedShare(const std::exception_ptr& error) {
   }
 }
 
-// The desktop's "stop sharing" control ended the capture: a stop, not a failure.
-bool isSharingEnded(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const PlatformError& e) {
-    return e.isSharingEnded();
-  } catch (...) {
-    return false;
-  }
-}
-
-enum class FileFate { keep, discard };
-
-// Winds down an engine whose outcome nobody waits for (a failed or cancelled start). A discarded
-// file is the one the engine made, which got a number if the name was taken, never whatever else
-// holds the name that was asked for.
-void windDown(RecordingEngine& engine, FileFate fate) {
-  try {
-    const std::filesystem::path made = engine.stop();
-    std::error_code ignored;
-    if (fate == FileFate::discard) std::filesystem::remove(made, ignored);
-  } catch (...) {
-    // No frames (the engine removed its own file) or a failed start: no outcome to tell.
-  }
-}
-
 // The controller whose recording must be finished if the process exits under it: Qt's X11 layer
 // calls exit() on the main thread when its connection breaks, and static destructors must not
 // then race the recorder's threads. Main thread only.
@@ -97,21 +69,6 @@ void finishLiveRecordingAtExit() {
 }
 
 }  // namespace
-
-// An engine between the end of the countdown and the answer of its start().
-struct AppController::Attempt {
-  std::uint64_t id = 0;
-  std::shared_ptr<RecordingEngine> engine;
-  // Set on the main thread when the user cancels (or the controller goes); read by the worker.
-  std::atomic<bool> cancelled{false};
-  // Worker only, read by the main thread after its answer or after the join: the worker stopped
-  // the engine itself (a failed or cancelled start).
-  bool wound = false;
-  // Main thread only: a failure the engine reported before its start() answered.
-  std::exception_ptr failure;
-  // Main thread only: the desktop ended the sharing before the start answered.
-  bool sharingEnded = false;
-};
 
 AppController::AppController(RecordingEngineFactory makeEngine,
                              std::unique_ptr<DesktopServices> services,
@@ -127,8 +84,12 @@ AppController::AppController(RecordingEngineFactory makeEngine,
       hasPermission_(services_->preflightScreenCapture()),
       captureGrant_(services_->captureGrant()),
       segmentStart_(clock_->now()),
-      poster_(MainThreadPoster::create()),
-      engineQueue_(std::make_unique<SerialQueue>("kestrova.engine")) {
+      session_(std::make_unique<EngineSession>(EngineSession::Events{
+          [this](std::exception_ptr error) { engineStarted(error); },
+          [this] { changeFinishing(-1); },
+          [this](std::exception_ptr error) { engineFailed(error); },
+          [this] { stop(); },
+      })) {
   liveController = this;
   static std::once_flag atExit;
   std::call_once(atExit, [] { std::atexit(finishLiveRecordingAtExit); });
@@ -140,21 +101,11 @@ AppController::~AppController() {
 }
 
 void AppController::finishBeforeExit() {
-  if (!engineQueue_) return;  // done already
-  poster_->close();           // nothing that was posted for this object runs any more
+  if (session_->isClosed()) return;  // done already
   ticker_.reset();
   countdown_.reset();
   savingDelay_.reset();
-  if (attempt_) attempt_->cancelled = true;  // its worker stops it
-  if (engine_) {
-    // The program is going while it records: keep the footage.
-    engineQueue_->post([engine = std::move(engine_)] { windDown(*engine, FileFate::keep); });
-  }
-  engineQueue_.reset();  // runs what is posted (a file being finished too), then joins
-  if (attempt_ && !attempt_->wound) {
-    // The start succeeded just after the worker looked at the cancellation.
-    windDown(*attempt_->engine, FileFate::discard);
-  }
+  session_->close();
 }
 
 void AppController::setViews(RecordingViews* views) {
@@ -179,12 +130,12 @@ void AppController::begin() {
   setLastSaved({});
   try {
     // The "displayID" preference is read now: a change during the countdown counts next time.
-    display_ = chooseDisplay(displays_->displays(),
-                             static_cast<std::uint32_t>(Prefs::integer(Prefs::kDisplayID)));
+    display_ = chooseDisplay(displays_->displays(), Prefs::displayID());
   } catch (...) {
     fail(describe(std::current_exception()));
     return;
   }
+  ++countdownRun_;
   setState(RecordingState::countdown(kCountdownFrom));
   views_->hideMainWindow();
   views_->showCountdownPanel(displays_->panelArea(display_.id));
@@ -199,20 +150,19 @@ void AppController::countdownSecondElapsed() {
     return;
   }
   countdown_.reset();
-  startRecording();
+  // The recording's first frame must not catch the countdown on its way out.
+  views_->clearCountdownPanel([self = QPointer<AppController>(this), run = countdownRun_] {
+    if (self && self->countdownRun_ == run && self->state_.isCountdown()) self->startRecording();
+  });
 }
 
 void AppController::startRecording() {
-  views_->removeCountdownPanel();
-
-  const OutputFolder folder =
-      resolveOutputFolder(Prefs::string(Prefs::kOutputPath), Prefs::defaultFolder());
-  if (folder.path.isEmpty()) {
-    fail(folder.error);
+  // The countdown panel is gone already (clearCountdownPanel).
+  const OutputFolder file = recordingFile(QDateTime::currentDateTime());
+  if (file.path.isEmpty()) {
+    fail(file.error);
     return;
   }
-  const QString file =
-      folder.path + QLatin1Char('/') + recordingFileName(QDateTime::currentDateTime());
 
   RecorderConfig config = Prefs::recordingSettings();
   // The recorder looks the display up again by id when it starts, so it records the display as
@@ -220,7 +170,7 @@ void AppController::startRecording() {
   config.displayID = display_.id;
   config.screenFrame = display_.frame;
   config.scale = display_.scale;
-  config.url = toPath(file);
+  config.url = toPath(file.path);
 
   std::shared_ptr<RecordingEngine> engine;
   try {
@@ -234,48 +184,10 @@ void AppController::startRecording() {
     return;
   }
 
-  const std::uint64_t id = nextId_++;
-  engine->setOnFailure([poster = poster_, id, this](std::exception_ptr error) {
-    poster->post([this, id, error] { engineFailed(id, error); });
-  });
-
-  auto attempt = std::make_shared<Attempt>();
-  attempt->id = id;
-  attempt->engine = std::move(engine);
-  attempt_ = attempt;
-
-  engineQueue_->post([attempt, poster = poster_, this] {
-    std::exception_ptr error;
-    try {
-      attempt->engine->start();
-    } catch (...) {
-      error = std::current_exception();
-    }
-    if (error || attempt->cancelled) {
-      // A half-started engine holds the display and a file: stop it before anything else.
-      windDown(*attempt->engine, attempt->cancelled ? FileFate::discard : FileFate::keep);
-      attempt->wound = true;
-    }
-    poster->post([this, id = attempt->id, error] { startFinished(id, error); });
-  });
+  session_->start(std::move(engine));
 }
 
-void AppController::startFinished(std::uint64_t id, std::exception_ptr error) {
-  if (!attempt_ || attempt_->id != id) return;
-  const std::shared_ptr<Attempt> attempt = std::move(attempt_);
-
-  if (attempt->cancelled) {
-    if (attempt->wound) {
-      changeFinishing(-1);
-      return;
-    }
-    // Cancelled after the worker looked: wind it down now; finishing stays counted until then.
-    engineQueue_->post([attempt, poster = poster_, this] {
-      windDown(*attempt->engine, FileFate::discard);
-      poster->post([this] { changeFinishing(-1); });
-    });
-    return;
-  }
+void AppController::engineStarted(std::exception_ptr error) {
   if (error && isDeclinedShare(error)) {
     fail(QString());
     refreshPermission();  // a declined dialog leaves no choice to record
@@ -286,71 +198,40 @@ void AppController::startFinished(std::uint64_t id, std::exception_ptr error) {
     return;
   }
 
-  engine_ = attempt->engine;
-  engineId_ = id;
   accumulated_ = 0;
   setElapsed(0);
   segmentStart_ = clock_->now();
   setState(RecordingState::recording());
   startTimer();
-  views_->showToolbarPanel(displays_->panelArea(display_.id));
-
-  if (attempt->failure)
-    engineFailed(id, attempt->failure);
-  else if (attempt->sharingEnded)
-    stop();
+  views_->showToolbarPanel(displays_->toolbarArea(display_.id));
 }
 
-void AppController::engineFailed(std::uint64_t id, const std::exception_ptr& error) {
-  const bool sharingEnded = isSharingEnded(error);
-  if (attempt_ && attempt_->id == id) {
-    if (sharingEnded)
-      attempt_->sharingEnded = true;
-    else if (!attempt_->failure)
-      attempt_->failure = error;
-    return;
-  }
-  if (!engine_ || engineId_ != id) return;  // already being finished; its stop() answers
-  if (sharingEnded) {
-    stop();
-    return;
-  }
-  const QString message = describe(error);
-
+void AppController::engineFailed(const std::exception_ptr& error) {
   // The recording so far is kept: finish the file, then tell what went wrong.
-  std::shared_ptr<RecordingEngine> engine = std::move(engine_);
+  const QString message = describe(error);
   ticker_.reset();
   views_->removeToolbarPanel();
   views_->removeCountdownPanel();
   setState(RecordingState::idle());
-  finishInBackground(std::move(engine), message);
+  finishInBackground(message);
 }
 
-void AppController::finishInBackground(std::shared_ptr<RecordingEngine> engine,
-                                       std::optional<QString> failure) {
+void AppController::finishInBackground(std::optional<QString> failure) {
   changeFinishing(+1);
   savingDelay_ = clock_->schedule(kSavingShownAfter, Clock::Repeat::once, [this] { showSaving(); });
-  engineQueue_->post([engine = std::move(engine), failure, poster = poster_, this] {
-    std::filesystem::path saved;
-    std::exception_ptr error;
-    try {
-      saved = engine->stop();
-    } catch (...) {
-      error = std::current_exception();
-    }
-    poster->post([this, saved, error, failure] {
-      changeFinishing(-1);
-      if (!error) {
-        setLastSaved(fromPath(saved));
-        if (!failure) services_->playCompletionSound();
-      }
-      if (failure)
-        setMessage(*failure);
-      else if (error)
-        setMessage(describe(error));
-      views_->restoreMainWindow();
-    });
-  });
+  session_->finishRecording(
+      [this, failure](const std::filesystem::path& saved, const std::exception_ptr& error) {
+        changeFinishing(-1);
+        if (!error) {
+          setLastSaved(fromPath(saved));
+          if (!failure) services_->playCompletionSound();
+        }
+        if (failure)
+          setMessage(*failure);
+        else if (error)
+          setMessage(describe(error));
+        views_->restoreMainWindow();
+      });
 }
 
 void AppController::cancelCountdown() {
@@ -358,7 +239,7 @@ void AppController::cancelCountdown() {
   if (!state_.isCountdown()) return;
   countdown_.reset();
   views_->removeCountdownPanel();
-  if (attempt_ && !attempt_->cancelled.exchange(true)) changeFinishing(+1);
+  if (session_->cancelStart()) changeFinishing(+1);
   setState(RecordingState::idle());
   views_->restoreMainWindow();
 }
@@ -366,22 +247,21 @@ void AppController::cancelCountdown() {
 void AppController::togglePause() {
   if (state_ == RecordingState::paused()) {
     segmentStart_ = clock_->now();
-    if (engine_) engine_->setPaused(false);
+    session_->setPaused(false);
     setState(RecordingState::recording());
   } else if (state_ == RecordingState::recording()) {
     accumulated_ += std::chrono::duration<double>(clock_->now() - segmentStart_).count();
-    if (engine_) engine_->setPaused(true);
+    session_->setPaused(true);
     setState(RecordingState::paused());
   }
 }
 
 void AppController::stop() {
-  if (!state_.isActive() || !engine_) return;
-  std::shared_ptr<RecordingEngine> engine = std::move(engine_);
+  if (!state_.isActive() || !session_->isRecording()) return;
   ticker_.reset();
   views_->removeToolbarPanel();
   setState(RecordingState::idle());
-  finishInBackground(std::move(engine), std::nullopt);
+  finishInBackground(std::nullopt);
 }
 
 void AppController::startOrStop() {

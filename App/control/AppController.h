@@ -17,10 +17,9 @@
 namespace kestrova {
 
 class DesktopDisplays;
+class EngineSession;
 class HotKeys;
-class MainThreadPoster;
 class RecordingViews;
-class SerialQueue;
 
 // Owns a recording from the request to record until the file is finished: the permission check,
 // the 3-2-1 countdown, the engine, the elapsed-time clock across pauses, the panels and the main
@@ -65,6 +64,9 @@ class AppController final : public QObject {
   bool hasPermission() const { return hasPermission_; }
   // How the desktop grants screen capture (the onboarding and the display choice word it).
   DesktopServices::CaptureGrant captureGrant() const { return captureGrant_; }
+  // Why recordings cannot show clicks here, for the user; empty when they can. Asks the desktop
+  // each time: a mouse may have been plugged in.
+  QString clickIndicatorProblem() const { return services_->clickIndicatorProblem(); }
   // An earlier recording's file is still being finished (or a cancelled start wound down); no
   // new recording can begin until it is done.
   bool isFinishing() const { return finishing_ > 0; }
@@ -120,13 +122,12 @@ class AppController final : public QObject {
   void savingChanged(bool saving);
 
  private:
-  struct Attempt;
-
   void countdownSecondElapsed();
   void startRecording();
-  void startFinished(std::uint64_t id, std::exception_ptr error);
-  void engineFailed(std::uint64_t id, const std::exception_ptr& error);
-  void finishInBackground(std::shared_ptr<RecordingEngine> engine, std::optional<QString> failure);
+  void engineStarted(std::exception_ptr error);
+  void engineFailed(const std::exception_ptr& error);
+  // Finishes the recording's file in the background, then tells `failure` or the outcome.
+  void finishInBackground(std::optional<QString> failure);
   void fail(const QString& message);
   void startTimer();
   void tick();
@@ -156,21 +157,17 @@ class AppController final : public QObject {
 
   DisplayInfo display_;  // chosen at begin, for the countdown, the recording and the toolbar
   std::unique_ptr<ScheduledJob> countdown_;
-  int countdownLeft_ = 0;  // seconds still to count
+  int countdownLeft_ = 0;           // seconds still to count
+  std::uint64_t countdownRun_ = 0;  // which countdown a panel being cleared belongs to
   std::unique_ptr<ScheduledJob> ticker_;
   Clock::TimePoint segmentStart_;
   double accumulated_ = 0;  // seconds of the segments that ended at a pause
 
-  std::uint64_t nextId_ = 1;
-  std::shared_ptr<Attempt> attempt_;         // an engine whose start has not answered yet
-  std::shared_ptr<RecordingEngine> engine_;  // the engine that records now
-  std::uint64_t engineId_ = 0;
   int finishing_ = 0;  // engines being stopped in the background
   bool saving_ = false;
   std::unique_ptr<ScheduledJob> savingDelay_;
 
-  std::shared_ptr<MainThreadPoster> poster_;
-  std::unique_ptr<SerialQueue> engineQueue_;  // last: its tasks post through poster_
+  std::unique_ptr<EngineSession> session_;  // last: its answers call into the controller
 };
 
 }  // namespace kestrova

@@ -16,6 +16,9 @@ namespace kestrova {
 struct PanelArea {
   QPointer<QScreen> screen;  // may be null: Qt has no screen of that name
   QRect available;           // empty when the display could not be found
+  // No place that stays out of the recording (its monitor is the only one, or cannot be told
+  // apart): the panel is left out.
+  bool nowhere = false;
 };
 
 // The desktop's displays as the controller and the windows see them. The engine's DisplayList is
@@ -32,6 +35,11 @@ class DesktopDisplays {
 
   // Where panels go on the display `id` as it lies now (the main display when `id` is 0 or gone).
   virtual PanelArea panelArea(std::uint32_t id) = 0;
+
+  // Where the toolbar goes while the display `id` records. Where the recording can leave our
+  // windows out of its frames, on that display itself; where it cannot (a Wayland screen cast),
+  // on another monitor, or nowhere.
+  virtual PanelArea toolbarArea(std::uint32_t id) { return panelArea(id); }
 };
 
 // The one conversion of a display's frame (desktop points, y up from the bottom of a desktop

@@ -37,6 +37,8 @@ class DesktopServices {
   virtual void forgetScreenCapture() = 0;
   // Opens the system's page that grants screen capture, where one exists.
   virtual void openScreenCaptureSettings() = 0;
+  // Why clicks cannot be shown in recordings, one line for the user; empty when they can.
+  virtual QString clickIndicatorProblem() const { return {}; }
 
   // The "recording finished" sound, if one can be played.
   virtual void playCompletionSound() = 0;

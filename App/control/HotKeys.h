@@ -30,6 +30,11 @@ class HotKeys {
 
   // Whether `id` was registered and its key is really taken.
   virtual bool isGrabbed(std::uint32_t id) const = 0;
+
+  // For sessions whose keys come from a service that answers later (a desktop portal): calls
+  // `settled` once, on the main thread, saying whether any key works at all. Where that is known
+  // at once, it is never called and the window shows its usual key hints.
+  virtual void onSettled(std::function<void(bool available)> settled) { (void)settled; }
 };
 
 // For sessions without global keys, and for tests.

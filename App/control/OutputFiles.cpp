@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QLocale>
 
+#include "Prefs.h"
+
 namespace kestrova {
 namespace {
 
@@ -41,6 +43,13 @@ OutputFolder resolveOutputFolder(const std::optional<QString>& preferred,
   return {{},
           QStringLiteral("The recording could not start: Kestrova cannot write to ") + where +
               QStringLiteral(". Choose another output folder.")};
+}
+
+OutputFolder recordingFile(const QDateTime& when) {
+  OutputFolder folder =
+      resolveOutputFolder(Prefs::string(Prefs::kOutputPath), Prefs::defaultFolder());
+  if (!folder.path.isEmpty()) folder.path += QLatin1Char('/') + recordingFileName(when);
+  return folder;
 }
 
 }  // namespace kestrova

@@ -23,4 +23,9 @@ struct OutputFolder {
 OutputFolder resolveOutputFolder(const std::optional<QString>& preferred,
                                  const QString& defaultFolder);
 
+// The file of a recording started `when`: a time-stamped name in the folder resolveOutputFolder()
+// gives for the "outputPath" preference. `path` is the file's; without a folder, `error` says why.
+// Main thread only (reads the preferences).
+OutputFolder recordingFile(const QDateTime& when);
+
 }  // namespace kestrova

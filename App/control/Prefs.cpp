@@ -69,14 +69,16 @@ auto typed(const char* key, Convert convert) -> decltype(convert(QVariant())) {
 }  // namespace
 
 void Prefs::registerDefaults() {
+  // The follow settings, the rate and the click switch default as a recording does.
+  const RecorderConfig recording;
   auto& d = registered();
-  d.insert(QLatin1String(kPreset), QStringLiteral("1080p"));
-  d.insert(QLatin1String(kCustomWidth), 1280);
-  d.insert(QLatin1String(kCustomHeight), 720);
-  d.insert(QLatin1String(kFps), 30);
-  d.insert(QLatin1String(kSmoothing), 0.5);
-  d.insert(QLatin1String(kDeadZone), 0.25);
-  d.insert(QLatin1String(kClicks), true);
+  d.insert(QLatin1String(kPreset), QString::fromLatin1(k1080p));
+  d.insert(QLatin1String(kCustomWidth), qlonglong{k720pSize.width});
+  d.insert(QLatin1String(kCustomHeight), qlonglong{k720pSize.height});
+  d.insert(QLatin1String(kFps), qlonglong{recording.fps});
+  d.insert(QLatin1String(kSmoothing), recording.smoothing);
+  d.insert(QLatin1String(kDeadZone), recording.deadZone);
+  d.insert(QLatin1String(kClicks), recording.clickIndicator);
   d.insert(QLatin1String(kOutputPath), defaultFolder());
   d.insert(QLatin1String(kDisplayID), 0);
 }
@@ -122,17 +124,25 @@ RecorderConfig Prefs::recordingSettings() {
   return config;
 }
 
+QString Prefs::preset() {
+  return string(kPreset).value_or(QString::fromLatin1(k1080p));
+}
+
+std::int64_t Prefs::clampedCustomSize(std::int64_t pixels) {
+  return std::max(std::min(pixels, kMaxCustomSize), kMinCustomSize) & ~std::int64_t{1};
+}
+
+std::uint32_t Prefs::displayID() {
+  return static_cast<std::uint32_t>(integer(kDisplayID));
+}
+
 OutputSize Prefs::outputSize() {
-  const QString preset = string(kPreset).value_or(QStringLiteral("1080p"));
-  if (preset == u"720p") return {1280, 720};
-  if (preset == u"custom") {
-    const auto fit = [](std::int64_t v) {
-      v = std::max<std::int64_t>(std::min<std::int64_t>(v, 7680), 160);
-      return v & ~std::int64_t{1};
-    };
-    return {fit(integer(kCustomWidth)), fit(integer(kCustomHeight))};
+  const QString p = preset();
+  if (p == QLatin1String(k720p)) return k720pSize;
+  if (p == QLatin1String(kCustom)) {
+    return {clampedCustomSize(integer(kCustomWidth)), clampedCustomSize(integer(kCustomHeight))};
   }
-  return {1920, 1080};
+  return k1080pSize;
 }
 
 }  // namespace kestrova

@@ -39,6 +39,16 @@ class Prefs {
   // QSettings of its own, which Qt allows on any thread.
   static constexpr const char* kRestoreToken = "restoreToken";
 
+  // The values of kPreset; any other reads as k1080p, which is also the default.
+  static constexpr const char* k720p = "720p";
+  static constexpr const char* k1080p = "1080p";
+  static constexpr const char* kCustom = "custom";
+  static constexpr OutputSize k720pSize{1280, 720};
+  static constexpr OutputSize k1080pSize{1920, 1080};
+  // Bounds of a custom width or height, pixels.
+  static constexpr std::int64_t kMinCustomSize = 160;
+  static constexpr std::int64_t kMaxCustomSize = 7680;
+
   // Registers the defaults of the nine keys that have one (outputPath: defaultFolder() now). Not
   // written to disk. Call once at launch, before anything reads a preference.
   static void registerDefaults();
@@ -54,6 +64,14 @@ class Prefs {
 
   static void set(const char* key, const QVariant& value);
   static void remove(const char* key);
+
+  // The "preset" preference; k1080p when it holds no string.
+  static QString preset();
+  // A custom width or height as a recording gets it and the settings form stores it: clamped to
+  // kMinCustomSize...kMaxCustomSize, then rounded down to even.
+  static std::int64_t clampedCustomSize(std::int64_t pixels);
+  // The "displayID" preference as a display id (0: the main display).
+  static std::uint32_t displayID();
 
   // The size handed to a recording: 1280×720 for "720p"; for "custom" customW×customH, each
   // clamped to 160...7680 and rounded down to even; 1920×1080 for everything else.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "DesktopDisplays.h"
 
 namespace kestrova {
@@ -18,9 +20,17 @@ class RecordingViews {
   // activating the program.
   virtual void showCountdownPanel(const PanelArea& area) = 0;
   virtual void removeCountdownPanel() = 0;
+  // Removes the countdown panel at its end and calls `cleared` once the screen no longer shows
+  // it, so the recording's first frame cannot catch it: at once where the capture leaves our
+  // windows out anyway. Not called if the panel goes another way first (a cancel). May call
+  // `cleared` before it returns.
+  virtual void clearCountdownPanel(std::function<void()> cleared) {
+    removeCountdownPanel();
+    cleared();
+  }
 
   // The recording toolbar: 232×48 points, centred 28 points above the bottom of `area`,
-  // interactive, in front without activating the program.
+  // interactive, in front without activating the program; none when the area is nowhere.
   virtual void showToolbarPanel(const PanelArea& area) = 0;
   virtual void removeToolbarPanel() = 0;
 

@@ -64,26 +64,29 @@ void FramePipeline::setPaused(bool paused) {
 
 void FramePipeline::handle(std::shared_ptr<CapturedSample> sample) {
   KESTROVA_DCHECK_SEQUENCE(sequence_);
-  if (!sample) return;
-  if (sample->outputType() != SampleOutputType::screen) return;
-  if (!sample->isValid()) return;
-  if (!isComplete(sample->statusAttachment())) return;
+  const auto dropped = [this](DropReason reason) { drops_.count(reason); };
+  if (!sample) return dropped(DropReason::invalid);
+  if (sample->outputType() != SampleOutputType::screen) return dropped(DropReason::notScreen);
+  if (!sample->isValid()) return dropped(DropReason::invalid);
+  if (!isComplete(sample->statusAttachment())) return dropped(DropReason::incomplete);
   CapturedImage* image = sample->imageBuffer();
-  if (!image) return;
+  if (!image) return dropped(DropReason::noImage);
 
   if (!sample->imageUnchanged()) shownIsCurrent_ = false;
-  if (timeline_.paused) return;  // lastPTS keeps the last frame before the pause
+  // lastPTS keeps the last frame before the pause.
+  if (timeline_.paused) return dropped(DropReason::paused);
 
   const double pts = sample->presentationTimeSeconds();
   const double now = clicks_.empty() ? 0 : clock_.now();  // the common frame reads no clock
-  const bool appended = place(std::move(sample), *image, pts, now);
+  const std::optional<DropReason> drop = place(std::move(sample), *image, pts, now);
   timeline_.lastPTS = pts;
+  if (drop) dropped(*drop);
   // A dropped frame leaves the video behind the screen until the next one comes.
-  if (!appended || isAnimating(now)) askForFrame();
+  if (drop || isAnimating(now)) askForFrame();
 }
 
-bool FramePipeline::place(std::shared_ptr<CapturedSample> sample, CapturedImage& image, double pts,
-                          double now) {
+std::optional<DropReason> FramePipeline::place(std::shared_ptr<CapturedSample> sample,
+                                               CapturedImage& image, double pts, double now) {
   Timeline& tl = timeline_;
   if (!tl.startPTS) {
     tl.startPTS = pts;
@@ -100,23 +103,24 @@ bool FramePipeline::place(std::shared_ptr<CapturedSample> sample, CapturedImage&
   }
 
   const double t = (pts - *tl.startPTS) - tl.offset;
-  if (!(t > tl.lastTime)) return false;
+  if (!(t > tl.lastTime)) return DropReason::notLater;
 
-  if (!tracker_ || !input_) return false;
-  if (!input_->isReadyForMoreMediaData()) return false;
+  if (!tracker_ || !input_) return DropReason::noWriter;
+  if (!input_->isReadyForMoreMediaData()) return DropReason::encoderBusy;
   OutputBufferPool* pool = input_->pixelBufferPool();
-  if (!pool) return false;
+  if (!pool) return DropReason::noPool;
 
   const double dt = std::min(std::max(pts - tl.lastPTS, 0.0), kMaxTrackerStepSeconds);
   cursor_ = desktopToCapture(pointer_.mouseLocation(), config_.screenFrame, config_.scale);
   const Rect viewport = tracker_->update(cursor_, dt);
 
   PooledBuffer buffer = acquireFrom(*pool);
-  if (!buffer) return false;
+  if (!buffer) return DropReason::noBuffer;
 
-  if (!render(std::move(sample), image, viewport, buffer->image)) return false;
+  if (!render(std::move(sample), image, viewport, buffer->image)) return DropReason::unusable;
   if (config_.clickIndicator && !clicks_.empty()) drawClickRings(buffer->image, viewport, now);
-  return appendAt(std::move(buffer), t);
+  if (!appendAt(std::move(buffer), t)) return DropReason::refused;
+  return std::nullopt;
 }
 
 void FramePipeline::finishAt(double stopTime) {

@@ -8,6 +8,7 @@
 
 #include "CapturedSample.h"
 #include "ClickRings.h"
+#include "FrameDrops.h"
 #include "Geometry.h"
 #include "HostPorts.h"
 #include "RecorderConfig.h"
@@ -77,9 +78,10 @@ class FramePipeline {
   void finishAt(double stopTime);
 
   const Timeline& timeline() const { return timeline_; }
+  // Samples handled but not written, by reason.
+  const FrameDrops& drops() const { return drops_; }
   const std::optional<ViewportTracker>& tracker() const { return tracker_; }
   const std::vector<Click>& clicks() const { return clicks_.clicks(); }
-  ClickRings::RingCache ringCache() const { return clicks_.ringCache(); }
 
  private:
   // The pixels of the captured image that one viewport needs, in pixels from the top-left.
@@ -94,9 +96,10 @@ class FramePipeline {
     Region region;
   };
 
-  // Steps from the timeline to the append, with click rings as at host time `now`; whether the
-  // frame was appended.
-  bool place(std::shared_ptr<CapturedSample> sample, CapturedImage& image, double pts, double now);
+  // Steps from the timeline to the append, with click rings as at host time `now`; why the frame
+  // was dropped, or nothing when it was appended.
+  std::optional<DropReason> place(std::shared_ptr<CapturedSample> sample, CapturedImage& image,
+                                  double pts, double now);
   // Where `viewport` lies in an image of `imageW` × `imageH`; nothing when it does not fit.
   std::optional<Region> regionFor(const Rect& viewport, int imageW, int imageH) const;
   // Renders `viewport` at the output size into `out`: from the pixels shown last when the screen
@@ -123,6 +126,7 @@ class FramePipeline {
   WriterInput* input_ = nullptr;
   std::function<void()> requestFrame_;
   Timeline timeline_;
+  FrameDrops drops_;
   ClickRings clicks_;
   Point cursor_;  // the pointer at the last tracker step, capture pixels
 

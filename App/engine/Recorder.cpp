@@ -106,18 +106,23 @@ std::filesystem::path Recorder::stop() {
   // After every frame already queued.
   auto finished = std::make_shared<std::promise<FinishResult>>();
   auto result = finished->get_future();
-  queue_.post([this, finished, stopTime] {
-    std::int64_t frames = 0;
+  // Filled on the queue; read here only once the writer's completion, which follows, has come.
+  FrameReport report;
+  queue_.post([this, finished, stopTime, &report] {
     if (pipeline_) {
       pipeline_->setFrameRequester({});
       pipeline_->finishAt(stopTime);
-      frames = pipeline_->timeline().framesWritten;
+      report.written = pipeline_->timeline().framesWritten;
+      report.dropped = pipeline_->drops();
       pipeline_->setWriterInput(nullptr);
     }
-    writer_->finish(frames, [finished](FinishResult r) { finished->set_value(std::move(r)); });
+    writer_->finish(report.written,
+                    [finished](FinishResult r) { finished->set_value(std::move(r)); });
   });
   FinishResult finishedWith = result.get();
+  if (stream_) report.skippedInCapture = stream_->stats().skipped;
   stream_.reset();
+  if (platform_.log) platform_.log(frameReportLine(report));
   return finishedWith.value();
 }
 

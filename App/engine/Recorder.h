@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "CaptureSource.h"
 #include "ClickMonitor.h"
@@ -27,6 +28,9 @@ struct RecorderPlatform {
   std::shared_ptr<PointerSource> pointer;
   std::shared_ptr<HostClock> clock;
   RingFactory makeRing;  // may be empty: no click rings
+  // Receives the one line a recorder logs at stop (frames written, skipped and dropped), on the
+  // thread that calls stop(). May be empty: no log.
+  std::function<void(const std::string& line)> log;
 };
 
 // One recording: captures a display, runs every frame through the pipeline on its sample queue and

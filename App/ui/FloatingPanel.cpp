@@ -6,6 +6,7 @@
 #include <QPainterPathStroker>
 #include <QRegion>
 #include <QScreen>
+#include <QWindow>
 
 #include "X11Hints.h"
 
@@ -23,7 +24,8 @@ FloatingPanel::FloatingPanel(const PanelArea& area, QSize size, Position positio
                            (input == Input::clickThrough ? Qt::WindowTransparentForInput
                                                          : Qt::WindowFlags())),
       content_(content),
-      input_(input) {
+      input_(input),
+      position_(position) {
   setAttribute(Qt::WA_ShowWithoutActivating);
   setAttribute(Qt::WA_X11DoNotAcceptFocus);
   setAttribute(Qt::WA_QuitOnClose, false);
@@ -76,8 +78,31 @@ void FloatingPanel::showWithoutActivating() {
   raise();
 }
 
+void FloatingPanel::showCoveringScreen() {
+  QScreen* on = screen();
+  if (!on) return showWithoutActivating();
+  covering_ = true;
+  // A window of fixed size cannot be made full screen.
+  setMinimumSize(0, 0);
+  setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  const QRect area(QPoint(0, 0), on->geometry().size());
+  content_->move(origin(area, content_->size(), position_));
+  // The full-screen request names the window's screen as Qt's window (not the widget) has it.
+  winId();
+  windowHandle()->setScreen(on);
+  showFullScreen();
+  passClicksAroundContent();
+}
+
+void FloatingPanel::passClicksAroundContent() {
+  // The window's mask is its input region on Wayland; the widget's own mask would also clip the
+  // shadow. A click-through panel takes no input anywhere already.
+  QWindow* window = windowHandle();
+  if (window && isInteractive()) window->setMask(QRegion(content_->geometry()));
+}
+
 QRect FloatingPanel::contentGeometry() const {
-  return QRect(pos() + QPoint(margin_, margin_), content_->size());
+  return QRect(pos() + content_->pos(), content_->size());
 }
 
 QPainterPath FloatingPanel::contentOutline() const {
@@ -87,7 +112,7 @@ QPainterPath FloatingPanel::contentOutline() const {
   } else {
     outline.addRect(QRectF(QPointF(0, 0), QSizeF(content_->size())));
   }
-  return outline.translated(margin_, margin_);
+  return outline.translated(content_->pos());
 }
 
 void FloatingPanel::paintEvent(QPaintEvent*) {
@@ -109,7 +134,9 @@ void FloatingPanel::paintEvent(QPaintEvent*) {
 
 void FloatingPanel::mousePressEvent(QMouseEvent* event) {
   if (isInteractive() && event->button() == Qt::LeftButton) {
-    dragOffset_ = event->globalPosition().toPoint() - pos();
+    // Covering its screen, the panel is where the compositor put it: move within it.
+    dragOffset_ = covering_ ? event->position().toPoint() - content_->pos()
+                            : event->globalPosition().toPoint() - pos();
     event->accept();
     return;
   }
@@ -118,7 +145,15 @@ void FloatingPanel::mousePressEvent(QMouseEvent* event) {
 
 void FloatingPanel::mouseMoveEvent(QMouseEvent* event) {
   if (dragOffset_) {
-    move(event->globalPosition().toPoint() - *dragOffset_);
+    const QPoint to =
+        (covering_ ? event->position() : event->globalPosition()).toPoint() - *dragOffset_;
+    if (covering_) {
+      content_->move(to);
+      passClicksAroundContent();
+      update();
+    } else {
+      move(to);
+    }
     event->accept();
     return;
   }

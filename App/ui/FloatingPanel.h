@@ -62,6 +62,10 @@ class FloatingPanel : public QWidget {
 
   // Shows the panel above other windows without activating the program or taking focus.
   void showWithoutActivating();
+  // Shows the panel on its screen where the window system lets no client place a window
+  // (Wayland): only a full-screen window goes to the monitor it names, so the panel covers that
+  // monitor, clear and click-through but for its content, which sits where it would have.
+  void showCoveringScreen();
 
   QWidget* content() const { return content_; }
   bool isInteractive() const { return input_ == Input::interactive; }
@@ -78,12 +82,16 @@ class FloatingPanel : public QWidget {
 
  private:
   QPainterPath contentOutline() const;
+  void passClicksAroundContent();
 
   QWidget* content_;
   Input input_;
+  Position position_;
+  bool covering_ = false;  // full screen, the content inside (showCoveringScreen)
   bool shaped_ = false;
   int margin_ = 0;
-  std::optional<QPoint> dragOffset_;  // pointer position minus panel position while dragging
+  // While dragging: the pointer's position minus the panel's (the content's when covering).
+  std::optional<QPoint> dragOffset_;
 };
 
 }  // namespace kestrova

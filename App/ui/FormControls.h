@@ -1,7 +1,8 @@
 #pragma once
 
-// Small controls of the main window that Qt Widgets lacks: segmented pickers, a disclosure group,
-// a middle-elided label, glyph images and the filled and link-style buttons. Main thread only.
+// Small drawn controls of the main window that Qt Widgets lacks: glyph images and the filled and
+// link-style buttons; and, through their own headers, the controls with behaviour of their own.
+// Main thread only.
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -12,97 +13,14 @@
 
 #include <optional>
 
+#include "DisclosureGroup.h"
+#include "ElidedLabel.h"
 #include "Glyphs.h"
+#include "SegmentedControl.h"
 
 class QHBoxLayout;
 
 namespace kestrova {
-
-// A row of mutually exclusive segments, each with a text and a value. No segment is selected when
-// the current value matches none.
-class SegmentedControl : public QWidget {
-  Q_OBJECT
-
- public:
-  struct Segment {
-    QString text;
-    QVariant value;
-  };
-
-  explicit SegmentedControl(QVector<Segment> segments, QWidget* parent = nullptr);
-
-  // Selects the segment holding `value`, or none; emits nothing.
-  void setValue(const QVariant& value);
-  // The selected segment's value, or an invalid QVariant.
-  QVariant value() const;
-  int selectedIndex() const { return selected_; }
-  int count() const { return static_cast<int>(segments_.size()); }
-  QString text(int index) const { return segments_[index].text; }
-  // The segment's rectangle in this widget.
-  QRect segmentRect(int index) const;
-
-  QSize sizeHint() const override;
-  QSize minimumSizeHint() const override;
-
- signals:
-  // The user picked the segment holding `value`.
-  void picked(const QVariant& value);
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-  void mousePressEvent(QMouseEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
-
- private:
-  void pick(int index);
-
-  QVector<Segment> segments_;
-  int selected_ = -1;
-};
-
-// A header with a disclosure triangle and a title that shows and hides its content. Starts
-// collapsed.
-class DisclosureGroup : public QWidget {
-  Q_OBJECT
-
- public:
-  DisclosureGroup(const QString& title, QWidget* content, QWidget* parent = nullptr);
-
-  void setExpanded(bool expanded);
-  bool isExpanded() const { return expanded_; }
-  QAbstractButton* header() const { return header_; }
-  QWidget* content() const { return content_; }
-
- signals:
-  void expandedChanged(bool expanded);
-
- private:
-  QAbstractButton* header_;
-  QWidget* content_;
-  bool expanded_ = false;
-};
-
-// One line of text, cut in the middle with an ellipsis when it does not fit.
-class ElidedLabel : public QWidget {
-  Q_OBJECT
-
- public:
-  explicit ElidedLabel(QWidget* parent = nullptr);
-
-  void setText(const QString& text);
-  QString text() const { return text_; }
-  // What is drawn at the current width.
-  QString shownText() const;
-
-  QSize sizeHint() const override;
-  QSize minimumSizeHint() const override;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  QString text_;
-};
 
 // A glyph of a fixed size, drawn in a fixed colour or in the dimmed text colour.
 class GlyphView : public QWidget {

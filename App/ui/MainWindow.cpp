@@ -9,6 +9,7 @@
 
 #include "AppController.h"
 #include "MainView.h"
+#include "SettingsForm.h"
 #include "Theme.h"
 
 namespace kestrova {
@@ -30,6 +31,12 @@ MainWindow::MainWindow(AppController& controller, QWidget* parent)
   connect(pause_, &QAction::triggered, this, [this] { controller_.togglePause(); });
   connect(&controller_, &AppController::stateChanged, this, &MainWindow::followState);
   followState();
+}
+
+void MainWindow::showGlobalKeys(bool available) {
+  startStop_->setShortcut(available ? theme::startStopKeys() : QKeySequence());
+  pause_->setShortcut(available ? theme::pauseKeys() : QKeySequence());
+  view_->form()->showGlobalKeys(available);
 }
 
 bool MainWindow::closingQuits() const {

@@ -29,6 +29,10 @@ class MainWindow : public QMainWindow {
   // Whether closing the window now should end the program.
   bool closingQuits() const;
 
+  // Without global keys the menu names no keys (they would only work inside the window) and the
+  // form says how to bind the command line instead.
+  void showGlobalKeys(bool available);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 

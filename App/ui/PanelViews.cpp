@@ -1,7 +1,12 @@
 #include "PanelViews.h"
 
+#include <QEvent>
 #include <QGuiApplication>
+#include <QTimer>
 #include <QWindow>
+
+#include <chrono>
+#include <utility>
 
 #include "AppController.h"
 #include "CountdownView.h"
@@ -11,6 +16,53 @@
 
 namespace kestrova {
 namespace {
+
+bool onWayland() {
+  return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+// A compositor tells a client its content is on screen with a frame callback, which Qt turns
+// into the window's next UpdateRequest. Calls `shown` after `frames` such frames, each of a
+// repaint made after the previous one was shown (a callback already pending when the first
+// repaint was sent may belong to a frame drawn before it). Goes with its window.
+class FrameWatch final : public QObject {
+ public:
+  FrameWatch(QWidget& panel, int frames, std::function<void()> shown)
+      : QObject(panel.windowHandle()), panel_(panel), left_(frames), shown_(std::move(shown)) {
+    panel.windowHandle()->installEventFilter(this);
+    // A compositor that sends no callbacks (the window off every monitor) must not hold the
+    // recording back for ever.
+    QTimer::singleShot(kGiveUpAfter, this, [this] { done(); });
+    next();
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::UpdateRequest && watched == parent() && shown_) {
+      if (--left_ > 0)
+        QTimer::singleShot(0, this, [this] { next(); });
+      else
+        QTimer::singleShot(0, this, [this] { done(); });
+    }
+    return false;
+  }
+
+ private:
+  static constexpr std::chrono::milliseconds kGiveUpAfter{1000};
+
+  void next() {
+    if (!shown_) return;
+    panel_.repaint();
+    panel_.windowHandle()->requestUpdate();
+  }
+  void done() {
+    if (auto shown = std::exchange(shown_, nullptr)) shown();
+  }
+
+  QWidget& panel_;
+  int left_;
+  std::function<void()> shown_;
+};
 
 // The panel may be removed from inside one of its own buttons' click handlers (stop), so it
 // goes when control is back in the event loop.
@@ -47,8 +99,24 @@ void PanelViews::removeCountdownPanel() {
   dispose(countdown_);
 }
 
+void PanelViews::clearCountdownPanel(std::function<void()> cleared) {
+  if (!onWayland() || !countdown_ || !countdown_->isVisible() || !countdown_->windowHandle()) {
+    removeCountdownPanel();
+    cleared();
+    return;
+  }
+  // A Wayland screen cast shows every window, and the compositor may animate a closing one: the
+  // panel is emptied first and goes once the compositor has drawn it empty.
+  countdown_->content()->hide();
+  new FrameWatch(*countdown_, 2, [this, cleared = std::move(cleared)] {
+    removeCountdownPanel();
+    cleared();
+  });
+}
+
 void PanelViews::showToolbarPanel(const PanelArea& area) {
   dispose(toolbar_);
+  if (area.nowhere) return;  // the tray icon and the hot keys stand in for it
   auto* toolbar = new RecordingToolbar;
   const auto follow = [this, toolbar] {
     const bool paused = controller_.state().phase() == RecordingState::Phase::paused;
@@ -63,7 +131,11 @@ void PanelViews::showToolbarPanel(const PanelArea& area) {
   QObject::connect(toolbar, &RecordingToolbar::stopClicked, &controller_, &AppController::stop);
   toolbar_ = new FloatingPanel(area, RecordingToolbar::kSize, FloatingPanel::Position::bottom,
                                FloatingPanel::Input::interactive, toolbar);
-  toolbar_->showWithoutActivating();
+  // A Wayland client cannot say where its windows go, but for a full-screen one.
+  if (onWayland())
+    toolbar_->showCoveringScreen();
+  else
+    toolbar_->showWithoutActivating();
 }
 
 void PanelViews::removeToolbarPanel() {
@@ -74,8 +146,7 @@ void PanelViews::hideMainWindow() {
   // With a compositor the window stays mapped, invisible and click-through; without one an
   // invisible window is impossible, so it is unmapped. Wayland has no window opacity: the window
   // would stay in the recording.
-  const bool wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
-  if (!wayland && x11hints::translucencyAvailable() && mainWindow_.isVisible() &&
+  if (!onWayland() && x11hints::translucencyAvailable() && mainWindow_.isVisible() &&
       mainWindow_.windowHandle()) {
     mainWindow_.setWindowOpacity(0);
     mainWindow_.windowHandle()->setFlag(Qt::WindowTransparentForInput, true);

@@ -22,6 +22,7 @@ class PanelViews final : public RecordingViews {
 
   void showCountdownPanel(const PanelArea& area) override;
   void removeCountdownPanel() override;
+  void clearCountdownPanel(std::function<void()> cleared) override;
   void showToolbarPanel(const PanelArea& area) override;
   void removeToolbarPanel() override;
   void hideMainWindow() override;

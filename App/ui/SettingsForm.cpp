@@ -27,8 +27,6 @@
 namespace kestrova {
 namespace {
 
-constexpr std::int64_t kMinCustomSize = 160;
-constexpr std::int64_t kMaxCustomSize = 7680;
 constexpr int kRowSpacing = 8;
 constexpr int kSliderSteps = 1000;  // a continuous slider in Qt's integer steps
 
@@ -57,12 +55,6 @@ double sliderValue(const QSlider* slider, double max) {
 
 }  // namespace
 
-std::int64_t clampedCustomSize(std::int64_t pixels) {
-  std::int64_t c = std::min(pixels, kMaxCustomSize);
-  c = std::max(c, kMinCustomSize);
-  return c & ~std::int64_t{1};
-}
-
 SettingsForm::SettingsForm(AppController& controller, QWidget* parent)
     : QWidget(parent), controller_(controller) {
   auto* column = new QVBoxLayout(this);
@@ -80,10 +72,11 @@ SettingsForm::SettingsForm(AppController& controller, QWidget* parent)
   column->addLayout(header);
 
   // 2. Size.
-  sizePicker_ = new SegmentedControl({{QStringLiteral("720p"), QStringLiteral("720p")},
-                                      {QStringLiteral("1080p"), QStringLiteral("1080p")},
-                                      {QStringLiteral("Custom"), QStringLiteral("custom")}},
-                                     this);
+  sizePicker_ =
+      new SegmentedControl({{QStringLiteral("720p"), QString::fromLatin1(Prefs::k720p)},
+                            {QStringLiteral("1080p"), QString::fromLatin1(Prefs::k1080p)},
+                            {QStringLiteral("Custom"), QString::fromLatin1(Prefs::kCustom)}},
+                           this);
   column->addWidget(titledRow(QStringLiteral("Size"), sizePicker_));
   connect(sizePicker_, &SegmentedControl::picked, this, [this](const QVariant& value) {
     Prefs::set(Prefs::kPreset, value.toString());
@@ -130,6 +123,11 @@ SettingsForm::SettingsForm(AppController& controller, QWidget* parent)
   trackingColumn->addWidget(sliderRow(QStringLiteral("Dead zone"), deadZone_));
   clicks_ = new QCheckBox(QStringLiteral("Click indicator"), trackingContent);
   trackingColumn->addWidget(clicks_);
+  clicksNote_ = secondaryLabel({}, trackingContent);
+  clicksNote_->setFont(theme::font(theme::kCaptionSize));
+  clicksNote_->setWordWrap(true);
+  clicksNote_->setTextInteractionFlags(Qt::TextSelectableByMouse);  // the command, to copy
+  trackingColumn->addWidget(clicksNote_);
   tracking_ = new DisclosureGroup(QStringLiteral("Cursor following"), trackingContent, this);
   column->addWidget(tracking_);
   connect(smoothness_, &QSlider::valueChanged, this, [this] {
@@ -189,6 +187,17 @@ SettingsForm::SettingsForm(AppController& controller, QWidget* parent)
   }
   column->addWidget(start_);
   connect(start_, &QAbstractButton::clicked, this, [this] { controller_.begin(); });
+  startKeyHint_ = hint;
+  auto* bindKeys = secondaryLabel(
+      QStringLiteral("This desktop offers no global keys: to start and stop from a key, bind "
+                     "<code>kestrova --toggle</code> (and <code>kestrova --pause</code>) in its "
+                     "keyboard settings."),
+      this);
+  bindKeys->setTextFormat(Qt::RichText);
+  bindKeys->setWordWrap(true);
+  bindKeys->setVisible(false);
+  bindKeysHint_ = bindKeys;
+  column->addWidget(bindKeys);
 
   // 10. Status.
   status_ = new StatusArea(controller_, this);
@@ -198,6 +207,11 @@ SettingsForm::SettingsForm(AppController& controller, QWidget* parent)
   rebuildDisplays();
   reload();
   followState();
+}
+
+void SettingsForm::showGlobalKeys(bool available) {
+  startKeyHint_->setVisible(available);
+  bindKeysHint_->setVisible(!available);
 }
 
 QWidget* SettingsForm::titledRow(const QString& title, QWidget* control) {
@@ -261,7 +275,7 @@ void SettingsForm::storeCustomSize(QLineEdit* field, const char* key) {
   // Like an observer of the stored value, this acts only on a change: an out-of-range value
   // written by other means stays until the user edits it here.
   if (ok && typed != Prefs::integer(key)) {
-    Prefs::set(key, static_cast<qlonglong>(clampedCustomSize(typed)));
+    Prefs::set(key, static_cast<qlonglong>(Prefs::clampedCustomSize(typed)));
   }
   showCustomSize(field, key);  // a text that is not a number falls back to the stored value
 }
@@ -300,9 +314,9 @@ void SettingsForm::rebuildDisplays() {
 
 void SettingsForm::reload() {
   reloading_ = true;
-  const QString preset = Prefs::string(Prefs::kPreset).value_or(QStringLiteral("1080p"));
+  const QString preset = Prefs::preset();
   sizePicker_->setValue(preset);
-  customRow_->setVisible(preset == QStringLiteral("custom"));
+  customRow_->setVisible(preset == QLatin1String(Prefs::kCustom));
   showCustomSize(widthField_, Prefs::kCustomWidth);
   showCustomSize(heightField_, Prefs::kCustomHeight);
   fpsPicker_->setValue(static_cast<qint64>(Prefs::integer(Prefs::kFps)));
@@ -311,7 +325,12 @@ void SettingsForm::reload() {
         displayPicker_->findData(static_cast<qlonglong>(Prefs::integer(Prefs::kDisplayID))));
   setSliderValue(smoothness_, Prefs::real(Prefs::kSmoothing), kSmoothingMax);
   setSliderValue(deadZone_, Prefs::real(Prefs::kDeadZone), kDeadZoneMax);
-  clicks_->setChecked(Prefs::boolean(Prefs::kClicks));
+  // Where clicks cannot be seen, the row says why and shows no rings coming; the preference stays.
+  const QString clicksProblem = controller_.clickIndicatorProblem();
+  clicks_->setEnabled(clicksProblem.isEmpty());
+  clicks_->setChecked(clicksProblem.isEmpty() && Prefs::boolean(Prefs::kClicks));
+  clicksNote_->setText(clicksProblem);
+  clicksNote_->setVisible(!clicksProblem.isEmpty());
   reloading_ = false;
   reloadFolder();
 }

@@ -7,6 +7,7 @@
 class QAbstractButton;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QSlider;
 class QVBoxLayout;
@@ -19,9 +20,6 @@ class ElidedLabel;
 class ProminentButton;
 class SegmentedControl;
 class StatusArea;
-
-// A custom width or height as the form stores it: within 160…7680 pixels and even.
-std::int64_t clampedCustomSize(std::int64_t pixels);
 
 // The main window's settings form: output size, frame rate, display, how the capture follows the
 // pointer, the click indicator, the output folder, the start button and the status area. Every
@@ -45,6 +43,10 @@ class SettingsForm : public QWidget {
   // Shows the stored preferences again (after something other than the form changed them).
   void reload();
 
+  // Where the session has no global keys, the start button's key hint goes and a line says how
+  // to bind the command line in the desktop's keyboard settings instead.
+  void showGlobalKeys(bool available);
+
   // The parts, for tests.
   SegmentedControl* sizePicker() const { return sizePicker_; }
   QWidget* customSizeRow() const { return customRow_; }
@@ -57,10 +59,13 @@ class SettingsForm : public QWidget {
   QSlider* smoothnessSlider() const { return smoothness_; }
   QSlider* deadZoneSlider() const { return deadZone_; }
   QCheckBox* clicksToggle() const { return clicks_; }
+  QLabel* clicksNote() const { return clicksNote_; }
   QWidget* folderRow() const { return folderRow_; }
   ElidedLabel* folderName() const { return folderName_; }
   QAbstractButton* changeFolderButton() const { return changeFolder_; }
   ProminentButton* startButton() const { return start_; }
+  QWidget* startKeyHint() const { return startKeyHint_; }
+  QWidget* bindKeysHint() const { return bindKeysHint_; }
   StatusArea* status() const { return status_; }
 
  private:
@@ -87,10 +92,13 @@ class SettingsForm : public QWidget {
   QSlider* smoothness_ = nullptr;
   QSlider* deadZone_ = nullptr;
   QCheckBox* clicks_ = nullptr;
+  QLabel* clicksNote_ = nullptr;
   QWidget* folderRow_ = nullptr;
   ElidedLabel* folderName_ = nullptr;
   QAbstractButton* changeFolder_ = nullptr;
   ProminentButton* start_ = nullptr;
+  QWidget* startKeyHint_ = nullptr;
+  QWidget* bindKeysHint_ = nullptr;
   StatusArea* status_ = nullptr;
 };
 

@@ -185,12 +185,14 @@ TEST_F(Timeline, FramesRefusedForBackPressureDoNotAdvanceTheCamera) {
   EXPECT_DOUBLE_EQ(pipeline.tracker()->cx, expected.cx);
 }
 
-// For each reason a frame is dropped, exactly which fields it may change, and whether the
-// pipeline asks the capture for another frame.
-TEST(FramePipelineDrops, EachReasonChangesOnlyItsFields) {
+// For each reason a frame is dropped: the one count it adds, exactly which fields it may change,
+// and whether the pipeline asks the capture for another frame.
+TEST(FramePipelineDrops, EachReasonIsCountedAndChangesOnlyItsFields) {
+  using Sample = std::shared_ptr<FakeSample>;
   struct Case {
-    const char* reason;
-    std::function<void(FakeSample&, FakeWriterInput&, FramePipeline&)> arrange;
+    const char* name;
+    DropReason reason;
+    std::function<void(Sample&, FakeWriterInput&, FramePipeline&)> arrange;
     bool primeFirst;  // a frame at 1.0 was written before
     double pts;
     // The frame counts on the timeline: it starts it, or is the last before a pause, and the
@@ -198,26 +200,39 @@ TEST(FramePipelineDrops, EachReasonChangesOnlyItsFields) {
     bool counts = false;
     bool cameraMoved = false;
   };
-  using S = FakeSample&;
+  using R = DropReason;
+  using S = Sample&;
   using I = FakeWriterInput&;
   using P = FramePipeline&;
+  static testing::FakeImage tooSmall(80, 45);  // the viewport does not fit in it
   const Case cases[] = {
-      {"not screen output", [](S s, I, P) { s.type = SampleOutputType::audio; }, false, 1.5},
-      {"invalid", [](S s, I, P) { s.valid = false; }, false, 1.5},
-      {"status idle", [](S s, I, P) { s.status = AttachmentValue{std::int64_t{1}}; }, false, 1.5},
-      {"no status", [](S s, I, P) { s.status.reset(); }, false, 1.5},
-      {"status not an integer", [](S s, I, P) { s.status = AttachmentValue{0.0}; }, false, 1.5},
-      {"paused", [](S, I, P p) { p.setPaused(true); }, false, 1.5},
-      {"the same time as the last frame", [](S, I, P) {}, true, 1.0, true},
-      {"earlier than the last frame", [](S, I, P) {}, true, 0.9, true},
-      {"no writer input", [](S, I, P p) { p.setWriterInput(nullptr); }, false, 1.5, true},
-      {"input not ready", [](S, I in, P) { in.ready = false; }, true, 1.5, true},
-      {"no pool", [](S, I in, P) { in.hasPool = false; }, true, 1.5, true},
-      {"no output buffer", [](S, I in, P) { in.pool().exhausted = true; }, true, 1.5, true, true},
-      {"refused by the encoder", [](S, I in, P) { in.refuse = true; }, true, 1.5, true, true},
+      {"no sample", R::invalid, [](S s, I, P) { s = nullptr; }, false, 1.5},
+      {"not screen output", R::notScreen, [](S s, I, P) { s->type = SampleOutputType::audio; },
+       false, 1.5},
+      {"invalid", R::invalid, [](S s, I, P) { s->valid = false; }, false, 1.5},
+      {"status idle", R::incomplete,
+       [](S s, I, P) { s->status = AttachmentValue{std::int64_t{1}}; }, false, 1.5},
+      {"no status", R::incomplete, [](S s, I, P) { s->status.reset(); }, false, 1.5},
+      {"status not an integer", R::incomplete, [](S s, I, P) { s->status = AttachmentValue{0.0}; },
+       false, 1.5},
+      {"no image", R::noImage, [](S s, I, P) { s = std::make_shared<FakeSample>(1.5, nullptr); },
+       false, 1.5},
+      {"paused", R::paused, [](S, I, P p) { p.setPaused(true); }, false, 1.5},
+      {"the same time as the last frame", R::notLater, [](S, I, P) {}, true, 1.0, true},
+      {"earlier than the last frame", R::notLater, [](S, I, P) {}, true, 0.9, true},
+      {"no writer input", R::noWriter, [](S, I, P p) { p.setWriterInput(nullptr); }, false, 1.5,
+       true},
+      {"input not ready", R::encoderBusy, [](S, I in, P) { in.ready = false; }, true, 1.5, true},
+      {"no pool", R::noPool, [](S, I in, P) { in.hasPool = false; }, true, 1.5, true},
+      {"no output buffer", R::noBuffer, [](S, I in, P) { in.pool().exhausted = true; }, true, 1.5,
+       true, true},
+      {"viewport outside the picture", R::unusable,
+       [](S s, I, P) { s = std::make_shared<FakeSample>(1.5, &tooSmall); }, true, 1.5, true, true},
+      {"refused by the encoder", R::refused, [](S, I in, P) { in.refuse = true; }, true, 1.5, true,
+       true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.reason);
+    SCOPED_TRACE(c.name);
     SmallRig t;
     t.pointer.location = {100, 100};
     if (c.primeFirst) t.frame(1.0);
@@ -226,10 +241,12 @@ TEST(FramePipelineDrops, EachReasonChangesOnlyItsFields) {
     const auto cameraBefore = *t.pipeline.tracker();
     const auto poolBefore = t.input.pool().available();
     auto s = std::make_shared<FakeSample>(c.pts, &t.image);
-    c.arrange(*s, t.input, t.pipeline);
+    c.arrange(s, t.input, t.pipeline);
     t.pipeline.handle(s);
     const auto& after = t.pipeline.timeline();
 
+    EXPECT_EQ(t.pipeline.drops()[c.reason], 1u);
+    EXPECT_EQ(t.pipeline.drops().total(), 1u);
     EXPECT_EQ(after.framesWritten, before.framesWritten);
     EXPECT_EQ(after.lastTime, before.lastTime);
     EXPECT_EQ(after.startPTS.has_value(), c.primeFirst || c.counts);

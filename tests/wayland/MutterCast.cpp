@@ -20,7 +20,8 @@ constexpr uint kCursorAsMetadata = 2;
 
 }  // namespace
 
-MutterCast::MutterCast(QDBusConnection bus, Cursor cursor) : bus_(std::move(bus)) {
+MutterCast::MutterCast(QDBusConnection bus, Cursor cursor, const QString& connector)
+    : bus_(std::move(bus)) {
   remotePath_ =
       call(kRemoteDesktop, "/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop, "CreateSession")
           .arguments()
@@ -41,15 +42,15 @@ MutterCast::MutterCast(QDBusConnection bus, Cursor cursor) : bus_(std::move(bus)
           .value(0)
           .value<QDBusObjectPath>()
           .path();
-  streamPath_ = call(kScreenCast, castPath, kScreenCast + ".Session", "RecordMonitor",
-                     {QStringLiteral("Meta-0"),
-                      QVariantMap{{"cursor-mode", QVariant::fromValue(cursor == Cursor::metadata
-                                                                          ? kCursorAsMetadata
-                                                                          : kCursorEmbedded)}}})
-                    .arguments()
-                    .value(0)
-                    .value<QDBusObjectPath>()
-                    .path();
+  streamPath_ =
+      call(kScreenCast, castPath, kScreenCast + ".Session", "RecordMonitor",
+           {connector, QVariantMap{{"cursor-mode", QVariant::fromValue(cursor == Cursor::metadata
+                                                                           ? kCursorAsMetadata
+                                                                           : kCursorEmbedded)}}})
+          .arguments()
+          .value(0)
+          .value<QDBusObjectPath>()
+          .path();
   bus_.connect(kScreenCast, streamPath_, kScreenCast + ".Stream", "PipeWireStreamAdded", this,
                SLOT(streamAdded(uint)));
   // A cast tied to a remote-desktop session starts with it.

@@ -8,9 +8,10 @@
 
 namespace kestrova::testing {
 
-// A screen cast of mutter's first monitor through mutter's own D-Bus API (no portal, no dialog),
-// tied to a remote-desktop session that drives the pointer. Each one is a fresh PipeWire stream,
-// which matters: the first consumer of a stream fixes its buffers' metadata for all later ones.
+// A screen cast of one of mutter's monitors (the first unless told) through mutter's own D-Bus
+// API (no portal, no dialog), tied to a remote-desktop session that drives the pointer. Each one
+// is a fresh PipeWire stream, which matters: the first consumer of a stream fixes its buffers'
+// metadata for all later ones.
 //
 // The sessions live as long as this object's bus connection and the object. Main thread only.
 class MutterCast : public QObject {
@@ -20,8 +21,10 @@ class MutterCast : public QObject {
   // How the pointer reaches the stream's consumer.
   enum class Cursor { metadata, embedded };
 
-  // Throws std::runtime_error when mutter refuses or no stream appears.
-  explicit MutterCast(QDBusConnection bus, Cursor cursor = Cursor::metadata);
+  // Casts the monitor on `connector` ("Meta-1" is a second virtual monitor). Throws
+  // std::runtime_error when mutter refuses or no stream appears.
+  explicit MutterCast(QDBusConnection bus, Cursor cursor = Cursor::metadata,
+                      const QString& connector = QStringLiteral("Meta-0"));
   ~MutterCast() override;
 
   // The cast's PipeWire node on the session's default daemon.

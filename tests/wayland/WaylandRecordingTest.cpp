@@ -2,6 +2,7 @@
 // pointer as metadata, a Wayland client animates a coded pattern, mutter's remote-desktop API
 // drives the pointer, and the file is decoded again to see what a viewer would see.
 #include <gtest/gtest.h>
+#include <linux/input.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,11 +16,13 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "CursorOverlay.h"
+#include "EvdevClickMonitor.h"
 #include "LinuxRecorderPlatform.h"
 #include "Mp4Probe.h"
 #include "MutterCast.h"
@@ -466,6 +469,76 @@ TEST_F(WaylandRecording, AStreamTheCompositorClosesEndsTheRecordingAndKeepsTheFi
   // A busy machine may have made few frames; what matters is a finished, playable file.
   EXPECT_GT(probe.decodedFrames, 1);
   EXPECT_EQ(probe.decodedFrames, static_cast<int>(probe.pts.size()));
+}
+
+// A mouse press read from a pointer device (here a pipe of recorded input events) during a
+// recording: the ring grows around the pointer where the cast's metadata has it at that moment.
+TEST_F(WaylandRecording, APressDrawsTheRingWhereTheCastHasThePointer) {
+  Pattern pattern(kFps);
+  MutterCast cast(session()->bus());
+  const Point at{640, 360};
+  cast.moveTo(at.x, at.y);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  auto mouse = std::make_shared<UniqueFd>(ends[0]);
+  const UniqueFd hand(ends[1]);
+  const auto url = scratchDir() / "click.mp4";
+  RecorderPlatform platform =
+      linux_desktop::makeScreenCastPlatform(UniqueFd(), cast.node(), {}, kFps);
+  platform.clickMonitor = std::make_shared<evdev::EvdevClickMonitor>([mouse] {
+    std::vector<UniqueFd> devices;
+    devices.push_back(std::move(*mouse));
+    return devices;
+  });
+  RecorderConfig cfg = configFor(platform, url);
+  cfg.clickIndicator = true;
+  const auto firstSample = testing::watchFirstSample(platform);
+  auto recorder = Recorder::create(cfg, std::move(platform));
+  recorder->start();
+  const Clock::time_point t0 = outputZero(firstSample);
+  std::this_thread::sleep_for(600ms);
+  const double pressedAt = std::chrono::duration<double>(Clock::now() - t0).count();
+  input_event press{};
+  press.type = EV_KEY;
+  press.code = BTN_LEFT;
+  press.value = 1;
+  ASSERT_EQ(write(hand.get(), &press, sizeof press), static_cast<ssize_t>(sizeof press));
+  std::this_thread::sleep_for(800ms);
+  ASSERT_EQ(recorder->stop(), url);
+
+  // The ring's rim, white, crossed by a row and a column 8 pixels above and left of the centre,
+  // clear of any pointer image: the crossings lie symmetric about the centre.
+  const Rect viewport = settledViewport(at);
+  const int cx = static_cast<int>(at.x - viewport.minX()),
+            cy = static_cast<int>(at.y - viewport.minY());
+  const auto white = [](const DecodedFrame& f, int x, int y) {
+    const Rgb c = rgbAt(f, x, y);
+    return std::min({c.r, c.g, c.b}) > 120;  // the pattern's blue stays under 60
+  };
+  const auto middleOfRim = [](auto&& isRim) -> std::optional<double> {
+    int first = 0, last = -1;
+    for (int d = -45; d <= 45; ++d) {
+      if (!isRim(d)) continue;
+      if (last < first) first = d;
+      last = d;
+    }
+    if (last < first) return std::nullopt;
+    return (first + last) / 2.0;
+  };
+  int ringed = 0;
+  ASSERT_TRUE(testing::decodeFrames(url, [&](const DecodedFrame& f) {
+    const auto dx = middleOfRim([&](int d) { return white(f, cx + d, cy - 8); });
+    const auto dy = middleOfRim([&](int d) { return white(f, cx - 8, cy + d); });
+    if (!dx && !dy) return;
+    const double t = f.pts / 6000.0;
+    SCOPED_TRACE(::testing::Message() << "frame at " << t << " s, pressed at " << pressedAt);
+    EXPECT_GT(t, pressedAt - 0.05) << "a ring before the press";
+    ASSERT_TRUE(dx && dy) << "a ring cut on one side";
+    EXPECT_NEAR(*dx, 0, 3) << "the ring is off the pointer across";
+    EXPECT_NEAR(*dy, 0, 3) << "the ring is off the pointer down";
+    ++ringed;
+  }));
+  EXPECT_GE(ringed, 2) << "no ring in the video";
 }
 
 // Samples that repeat one frame draw the pointer each where it was: none may leave a trail of an

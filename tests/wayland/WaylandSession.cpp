@@ -48,7 +48,7 @@ void endProcess(pid_t pid, bool child) {
 
 }  // namespace
 
-WaylandSession::WaylandSession(int width, int height) {
+WaylandSession::WaylandSession(int width, int height, int secondWidth, int secondHeight) {
   for (const char* program :
        {"dbus-daemon", "pipewire", "wireplumber", "mutter", "gdbus",
         "/usr/libexec/xdg-desktop-portal", "/usr/libexec/xdg-desktop-portal-gnome",
@@ -112,9 +112,19 @@ WaylandSession::WaylandSession(int width, int height) {
     spawn("pipewire", {"pipewire"});
     waitFor("PipeWire", 10, [&] { return fs::exists(dir_ + "/run/pipewire-0"); });
     spawn("wireplumber", {"wireplumber"});
-    const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    spawn("mutter", {"mutter", "--headless", "--wayland", "--no-x11", "--wayland-display",
-                     "wayland-0", "--virtual-monitor", size});
+    std::vector<std::string> mutter = {"mutter",
+                                       "--headless",
+                                       "--wayland",
+                                       "--no-x11",
+                                       "--wayland-display",
+                                       "wayland-0",
+                                       "--virtual-monitor",
+                                       std::to_string(width) + "x" + std::to_string(height)};
+    if (secondWidth > 0) {
+      mutter.push_back("--virtual-monitor");
+      mutter.push_back(std::to_string(secondWidth) + "x" + std::to_string(secondHeight));
+    }
+    spawn("mutter", mutter);
     waitFor("mutter", 30, [&] {
       return fs::exists(dir_ + "/run/wayland-0") && hasName("org.gnome.Mutter.ScreenCast") &&
              hasName("org.gnome.Mutter.RemoteDesktop");

@@ -29,8 +29,9 @@ class SessionUnavailable : public std::runtime_error {
 // if that crashes first). One per test binary is plenty: each test takes fresh streams.
 class WaylandSession {
  public:
-  // Throws SessionUnavailable when a package is missing or a part does not come up.
-  WaylandSession(int width, int height);
+  // Throws SessionUnavailable when a package is missing or a part does not come up. A second
+  // monitor, when its size is given, lies right of the first; the grant is for the first.
+  WaylandSession(int width, int height, int secondWidth = 0, int secondHeight = 0);
   ~WaylandSession();
 
   WaylandSession(const WaylandSession&) = delete;

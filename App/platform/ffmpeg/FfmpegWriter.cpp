@@ -1,10 +1,6 @@
 #include "FfmpegWriter.h"
 
-#include <fcntl.h>
 #include <pthread.h>
-#include <sys/sendfile.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -14,16 +10,17 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "Av.h"
+#include "DiskSyncer.h"
 #include "FileSink.h"
 #include "FragmentIndex.h"
-#include "InPlaceFinish.h"
+#include "H264Encoder.h"
 #include "RecorderError.h"
+#include "WriterFinish.h"
 
 extern "C" {
 #include <libavutil/dict.h>
@@ -48,67 +45,6 @@ constexpr int kPoolSize = kQueueCapacity + 2;
 // most this much video: what a crash can take away. Shorter fragments cost more index per second.
 constexpr auto kFragmentAge = std::chrono::seconds(1);
 constexpr std::int64_t kFragmentUnits = kOutputTimeScale;
-
-const char* const kConfigureFailed = "Could not configure the video encoder.";
-
-// Makes the creation or renaming of a file in `folder` survive a power loss.
-void syncFolder(const fs::path& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-std::string quoted(const fs::path& path) {
-  return "\u201c" + path.string() + "\u201d";
-}
-
-// Forces the fragments written so far to the disk on a thread of its own, so that a power loss
-// takes little more than a crash would, while the encoder never waits for the disk. Requests that
-// come while a sync runs are folded into the next one.
-class DiskSyncer {
- public:
-  // `fd` must stay open until the syncer is destroyed.
-  explicit DiskSyncer(int fd) : fd_(fd), thread_([this] { run(); }) {
-    pthread_setname_np(thread_.native_handle(), "kestrova.sync");
-  }
-  ~DiskSyncer() {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    wake_.notify_one();
-    thread_.join();
-  }
-  // Any thread.
-  void request() {
-    {
-      std::lock_guard lock(mutex_);
-      pending_ = true;
-    }
-    wake_.notify_one();
-  }
-
- private:
-  void run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [this] { return pending_ || stopping_; });
-      if (stopping_) return;
-      pending_ = false;
-      lock.unlock();
-      ::fdatasync(fd_);  // a failure shows up in the writes that follow
-      lock.lock();
-    }
-  }
-
-  const int fd_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool pending_ = false;  // guarded by mutex_
-  bool stopping_ = false;
-  std::thread thread_;
-};
 
 class Writer final : public VideoWriter, private WriterInput, private OutputBufferPool {
  public:
@@ -137,7 +73,6 @@ class Writer final : public VideoWriter, private WriterInput, private OutputBuff
   OutputBuffer* acquire() override;
   void release(OutputBuffer* buffer) override;
 
-  void openEncoder(const RecorderConfig& config, const EncoderSettings& settings);
   void allocatePool(int width, int height);
   void openFile();
 
@@ -147,12 +82,11 @@ class Writer final : public VideoWriter, private WriterInput, private OutputBuff
   void drainEncoder();
   void writePacket(AVPacket* packet);
   void cutFragment();
+  // Adds the boxes written from `from` to `to` to the index, while it is of use.
   void indexWritten(std::int64_t from, std::int64_t to);
   void fail(std::string message);
   std::string writeFailure(int avError) const;
   FinishResult complete();
-  void finishInPlaceIfIndexed();
-  FinishResult rescue();
   FinishResult abandon();
 
   const fs::path url_;             // as asked; the file may have got a numbered name (see FileSink)
@@ -205,7 +139,7 @@ Writer::Writer(const RecorderConfig& config, const EncoderSettings& settings)
   muxer_.reset(muxer);
 
   // The encoder and the frames the pipeline renders into.
-  openEncoder(config, settings);
+  encoder_ = openH264Encoder(config, settings);
   allocatePool(static_cast<int>(config.width), static_cast<int>(config.height));
 
   // The video track.
@@ -223,44 +157,6 @@ Writer::Writer(const RecorderConfig& config, const EncoderSettings& settings)
 
   thread_ = std::thread([this] { run(); });
   pthread_setname_np(thread_.native_handle(), "kestrova.writer");
-}
-
-void Writer::openEncoder(const RecorderConfig& config, const EncoderSettings& settings) {
-  // 4:2:0 needs even sizes. Refused here rather than by x264, which leaks when it refuses.
-  const bool even = config.width % 2 == 0 && config.height % 2 == 0;
-  if (!even || config.width <= 0 || config.height <= 0 || config.fps < 1) {
-    throw RecorderError::writer(kConfigureFailed);
-  }
-  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-  if (!codec) throw RecorderError::writer(kConfigureFailed);
-  encoder_.reset(avcodec_alloc_context3(codec));
-  if (!encoder_) throw RecorderError::writer(kConfigureFailed);
-  AVCodecContext* c = encoder_.get();
-  c->width = static_cast<int>(config.width);
-  c->height = static_cast<int>(config.height);
-  c->pix_fmt = AV_PIX_FMT_YUV420P;
-  c->time_base = {1, static_cast<int>(kOutputTimeScale)};
-  c->framerate = {static_cast<int>(config.fps), 1};
-  c->bit_rate = averageBitRate(config);
-  c->gop_size = maxKeyFrameInterval(config);
-  // Presentation order is capture order: decoding times equal presentation times.
-  c->max_b_frames = 0;
-  c->profile = FF_PROFILE_H264_HIGH;
-  c->thread_count = settings.threads;
-  c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  // What the frames hold: sRGB screen pixels (BT.709 primaries, sRGB transfer) turned into YUV
-  // with the BT.601 matrix in limited range, as libyuv's ARGBToI420 does.
-  c->color_primaries = AVCOL_PRI_BT709;
-  c->color_trc = AVCOL_TRC_IEC61966_2_1;
-  c->colorspace = AVCOL_SPC_SMPTE170M;
-  c->color_range = AVCOL_RANGE_MPEG;
-
-  av_opt_set(c->priv_data, "preset", settings.preset.c_str(), 0);
-  if (!settings.tune.empty()) av_opt_set(c->priv_data, "tune", settings.tune.c_str(), 0);
-  if (!settings.x264Params.empty()) {
-    av_opt_set(c->priv_data, "x264-params", settings.x264Params.c_str(), 0);
-  }
-  if (avcodec_open2(c, codec, nullptr) < 0) throw RecorderError::writer(kConfigureFailed);
 }
 
 void Writer::allocatePool(int width, int height) {
@@ -480,31 +376,8 @@ void Writer::cutFragment() {
   syncer_->request();
 }
 
-// Reads back the headers just written (still in the page cache) so that finishing has the index
-// at hand and reads nothing.
 void Writer::indexWritten(std::int64_t from, std::int64_t to) {
-  for (std::int64_t at = from; indexed_ && at < to;) {
-    std::uint8_t head[16] = {};
-    const auto headBytes = static_cast<std::size_t>(std::min<std::int64_t>(16, to - at));
-    if (headBytes < 8 || !sink_->readAt(at, head, headBytes)) {
-      indexed_ = false;
-      break;
-    }
-    std::uint64_t size = mp4::be32(head);
-    if (size == 1 && headBytes == 16) size = mp4::be64(head + 8);
-    if (size < 8 || size > std::uint64_t(to - at)) {
-      indexed_ = false;
-      break;
-    }
-    const std::uint32_t type = mp4::be32(head + 4);
-    if (type == mp4::fourcc("moov") || type == mp4::fourcc("moof")) {
-      std::vector<std::uint8_t> box(size);
-      indexed_ =
-          sink_->readAt(at, box.data(), box.size()) &&
-          (type == mp4::fourcc("moov") ? index_.setHeader(box, at) : index_.addFragment(box, at));
-    }
-    at += static_cast<std::int64_t>(size);
-  }
+  if (indexed_) indexed_ = ffmpeg::indexWritten(*sink_, from, to, index_);
 }
 
 std::string Writer::writeFailure(int avError) const {
@@ -540,52 +413,13 @@ FinishResult Writer::complete() {
   // The last fragment; no trailer, whose fragment index would be of no use once finished.
   cutFragment();
   // After a failed write too: the whole fragments before it get their index.
-  finishInPlaceIfIndexed();
+  finishInPlaceIfIndexed(*sink_, index_, indexed_);
   if (!error_.empty()) {
     // Even when it was told at the time: whoever listened may have been stopping already.
     return FinishResult::failure(std::make_exception_ptr(RecorderError::writer(error_)));
   }
-  if (!sink_->isStillAt(sink_->path())) return rescue();
+  if (!sink_->isStillAt(sink_->path())) return rescueMovedFile(*sink_, url_);
   return FinishResult::file(sink_->path());
-}
-
-// When the file cannot be given its index (no room even for that, or a fragment that could not be
-// read back), it stays fragmented: complete, and it plays and seeks in ffmpeg and browsers.
-void Writer::finishInPlaceIfIndexed() {
-  if (!indexed_ || index_.sampleCount() == 0) return;
-  sink_->truncateToWhole();
-  finishInPlace(sink_->fd(), sink_->wholeSize(), index_);
-}
-
-// The folder (or the file) was removed or renamed while recording. The footage still lives in our
-// open file; a copy goes where the user expects it.
-FinishResult Writer::rescue() {
-  const fs::path folder = url_.parent_path();
-  std::error_code ec;
-  const bool folderGone = !fs::is_directory(folder, ec);
-  if (folderGone) fs::create_directories(folder, ec);
-  int openError = 0;
-  auto copy = FileSink::createNew(url_, openError);
-  bool saved = copy != nullptr;
-  struct stat finished {};
-  saved = saved && ::fstat(sink_->fd(), &finished) == 0;  // its index too, if it got one
-  for (off_t from = 0; saved && from < finished.st_size;) {
-    const ssize_t n = ::sendfile(copy->fd(), sink_->fd(), &from,
-                                 static_cast<std::size_t>(finished.st_size - from));
-    if (n < 0 && errno == EINTR) continue;
-    saved = n > 0;
-  }
-  saved = saved && copy->sync();
-  if (copy && !saved) copy->removeIfStillAt();
-  if (saved) syncFolder(folder);
-  const std::string what = folderGone
-                               ? "The folder " + quoted(folder) + " was removed while recording. "
-                               : "The file " + quoted(url_) + " was removed while recording. ";
-  return FinishResult::failure(std::make_exception_ptr(RecorderError::writer(
-      !saved ? what + "The video could not be saved."
-      : folderGone
-          ? what + "It was created again and the video saved in it as " + quoted(copy->path()) + "."
-          : what + "The video was saved again as " + quoted(copy->path()) + ".")));
 }
 
 FinishResult Writer::abandon() {
@@ -598,15 +432,6 @@ FinishResult Writer::abandon() {
 }
 
 }  // namespace
-
-std::int64_t averageBitRate(const RecorderConfig& config) {
-  return static_cast<std::int64_t>(static_cast<double>(config.width * config.height * config.fps) *
-                                   0.12);
-}
-
-int maxKeyFrameInterval(const RecorderConfig& config) {
-  return static_cast<int>(2 * config.fps);
-}
 
 std::unique_ptr<VideoWriter> createFfmpegWriter(const RecorderConfig& config,
                                                 const EncoderSettings& settings) {

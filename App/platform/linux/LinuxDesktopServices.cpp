@@ -15,6 +15,7 @@
 
 #include <cstring>
 
+#include "EvdevClickMonitor.h"
 #include "Prefs.h"
 #include "ScreenCastPortal.h"
 #include "WaylandSession.h"
@@ -69,6 +70,11 @@ LinuxDesktopServices::~LinuxDesktopServices() = default;
 bool LinuxDesktopServices::preflightScreenCapture() {
   if (grant_ == CaptureGrant::portal) return !restoreTokenPreference().load().empty();
   return displayOffersSharedMemory();
+}
+
+QString LinuxDesktopServices::clickIndicatorProblem() const {
+  if (grant_ == CaptureGrant::display) return {};
+  return QString::fromStdString(evdev::pointerDevicesProblem());
 }
 
 DesktopServices::CaptureAnswer LinuxDesktopServices::requestScreenCapture() {

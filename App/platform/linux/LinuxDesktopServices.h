@@ -17,6 +17,7 @@ RestoreTokenStore restoreTokenPreference();
 // - in a Wayland session (decided at construction), it is the desktop's screen-cast portal that
 //   grants it: granted means a restore token is stored ("restoreToken"); a request shows the
 //   desktop's dialog, and the portal's answer is awaited in a local event loop;
+// - clicks are seen on X11 by any client; on Wayland only from readable pointer devices;
 // - the sound is the freedesktop sound theme's "complete" event, through libcanberra;
 // - the file manager is asked over D-Bus (org.freedesktop.FileManager1.ShowItems); when none
 //   answers, the folder is opened with the desktop's default handler;
@@ -32,6 +33,7 @@ class LinuxDesktopServices final : public DesktopServices {
   CaptureAnswer requestScreenCapture() override;
   void forgetScreenCapture() override;
   void openScreenCaptureSettings() override;
+  QString clickIndicatorProblem() const override;
   void playCompletionSound() override;
   void revealInFileManager(const std::filesystem::path& file) override;
   std::optional<QString> chooseFolder() override;

@@ -1,5 +1,8 @@
 #include "LinuxRecorderPlatform.h"
 
+#include <cstdio>
+
+#include "EvdevClickMonitor.h"
 #include "FfmpegWriter.h"
 #include "PipeWireStream.h"
 #include "RingImage.h"
@@ -12,6 +15,15 @@
 #include "X11Displays.h"
 
 namespace kestrova::linux_desktop {
+namespace {
+
+// The recorder's line at stop goes to standard error, where kestrova-record's user and a
+// terminal-started program's user see it; standard output keeps only kestrova-record's file path.
+void logToStandardError(const std::string& line) {
+  std::fprintf(stderr, "kestrova: %s\n", line.c_str());
+}
+
+}  // namespace
 
 RecorderPlatform makeRecorderPlatform(const std::string& display) {
   RecorderPlatform p;
@@ -22,12 +34,13 @@ RecorderPlatform makeRecorderPlatform(const std::string& display) {
   p.pointer = std::make_shared<x11::X11PointerSource>(display.empty() ? nullptr : display.c_str());
   p.clock = std::make_shared<SteadyHostClock>();
   p.makeRing = [] { return qt::makeRingImage(); };
+  p.log = logToStandardError;
   return p;
 }
 
 RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
-                                        std::shared_ptr<void> keepAlive) {
-  auto stream = std::make_shared<wayland::PipeWireStream>(std::move(remote), node);
+                                        std::shared_ptr<void> keepAlive, int fps) {
+  auto stream = std::make_shared<wayland::PipeWireStream>(std::move(remote), node, fps);
   RecorderPlatform p;
   p.displays = std::make_shared<wayland::WaylandDisplayList>(stream, node);
   p.makeCaptureSource = [stream, keepAlive] {
@@ -35,16 +48,19 @@ RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
   };
   p.makeWriter = [](const RecorderConfig& config) { return ffmpeg::createFfmpegWriter(config); };
   p.pointer = std::make_shared<wayland::WaylandPointerSource>(stream);
+  p.clickMonitor = std::make_shared<evdev::EvdevClickMonitor>();
   p.clock = std::make_shared<SteadyHostClock>();
   p.makeRing = [] { return qt::makeRingImage(); };
+  p.log = logToStandardError;
   return p;
 }
 
 RecordingEngineFactory makeRecordingEngineFactory(const std::string& display,
-                                                  RestoreTokenStore tokens) {
+                                                  RestoreTokenStore tokens,
+                                                  std::shared_ptr<GrantedMonitor> granted) {
   if (display.empty() && isWaylandSession()) {
-    return [tokens](const RecorderConfig& config) -> std::shared_ptr<RecordingEngine> {
-      return std::make_shared<ScreenCastRecordingEngine>(config, tokens);
+    return [tokens, granted](const RecorderConfig& config) -> std::shared_ptr<RecordingEngine> {
+      return std::make_shared<ScreenCastRecordingEngine>(config, tokens, granted);
     };
   }
   return [display](const RecorderConfig& config) -> std::shared_ptr<RecordingEngine> {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "GrantedMonitor.h"
 #include "PortalStream.h"
 #include "Recorder.h"
 #include "RecordingEngine.h"
@@ -18,17 +19,21 @@ RecorderPlatform makeRecorderPlatform(const std::string& display = {});
 
 // The recorder's platform services on one screen cast that a Wayland desktop granted: the cast's
 // PipeWire stream (connected here, through `remote`, or the default daemon when it is invalid),
-// the pointer from its metadata, the FFmpeg writer and the Qt-drawn ring. There is no click
-// monitor: Wayland shows no client the desktop's clicks. Everything is in the stream's pixels (the
+// the pointer from its metadata, the FFmpeg writer and the Qt-drawn ring. Wayland shows no client
+// the desktop's clicks: they come from the kernel's pointer devices where the user may read them,
+// placed where the metadata has the pointer. Everything is in the stream's pixels (the
 // display list's one display is the stream at scale 1). `keepAlive` (the portal session) is held
-// as long as the services. Throws PlatformError when the stream cannot be had.
+// as long as the services. `fps` > 0 caps the frames the compositor sends (the recording's rate).
+// Throws PlatformError when the stream cannot be had.
 RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
-                                        std::shared_ptr<void> keepAlive = {});
+                                        std::shared_ptr<void> keepAlive = {}, int fps = 0);
 
 // Makes a Recorder on a fresh set of platform services for each recording, so a recording never
 // inherits a connection that broke during an earlier one. In a Wayland session (and `display`
-// empty) each recording asks the screen-cast portal for its stream, with the token in `tokens`.
+// empty) each recording asks the screen-cast portal for its stream, with the token in `tokens`,
+// and tells `granted` (when given) where the monitor it was granted lies.
 RecordingEngineFactory makeRecordingEngineFactory(const std::string& display = {},
-                                                  RestoreTokenStore tokens = {});
+                                                  RestoreTokenStore tokens = {},
+                                                  std::shared_ptr<GrantedMonitor> granted = {});
 
 }  // namespace kestrova::linux_desktop

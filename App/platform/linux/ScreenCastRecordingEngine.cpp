@@ -6,8 +6,9 @@
 namespace kestrova::linux_desktop {
 
 ScreenCastRecordingEngine::ScreenCastRecordingEngine(const RecorderConfig& config,
-                                                     RestoreTokenStore tokens)
-    : cfg_(config), tokens_(std::move(tokens)) {}
+                                                     RestoreTokenStore tokens,
+                                                     std::shared_ptr<GrantedMonitor> granted)
+    : cfg_(config), tokens_(std::move(tokens)), granted_(std::move(granted)) {}
 
 ScreenCastRecordingEngine::~ScreenCastRecordingEngine() {
   {
@@ -29,8 +30,9 @@ void ScreenCastRecordingEngine::start() {
   portal_ = std::make_shared<ScreenCastPortal>();
   portal_->setOnClosed([this] { report(std::make_exception_ptr(PlatformError::sharingEnded())); });
   PortalStream granted = openRecordingStream(*portal_, tokens_);
+  if (granted_) granted_->set({granted.logicalPosition, granted.logicalSize});
   RecorderPlatform platform =
-      makeScreenCastPlatform(std::move(granted.pipeWireFd), granted.nodeId, portal_);
+      makeScreenCastPlatform(std::move(granted.pipeWireFd), granted.nodeId, portal_, cfg_.fps);
 
   // The stream is the display: its pixels are the capture's, whatever the preferences named.
   const DisplayInfo display = platform.displays->displays().at(0);

@@ -3,6 +3,7 @@
 #include <memory>
 #include <mutex>
 
+#include "GrantedMonitor.h"
 #include "Recorder.h"
 #include "RecordingEngine.h"
 #include "ScreenCastPortal.h"
@@ -20,7 +21,9 @@ namespace kestrova::linux_desktop {
 // Threads as RecordingEngine says; the portal's own thread only reports the session's end.
 class ScreenCastRecordingEngine final : public RecordingEngine {
  public:
-  ScreenCastRecordingEngine(const RecorderConfig& config, RestoreTokenStore tokens);
+  // `granted`, when given, learns where the granted monitor lies as soon as the portal says.
+  ScreenCastRecordingEngine(const RecorderConfig& config, RestoreTokenStore tokens,
+                            std::shared_ptr<GrantedMonitor> granted = {});
   ~ScreenCastRecordingEngine() override;
 
   void setOnFailure(FailureHandler handler) override { onFailure_ = std::move(handler); }
@@ -33,6 +36,7 @@ class ScreenCastRecordingEngine final : public RecordingEngine {
 
   RecorderConfig cfg_;
   const RestoreTokenStore tokens_;
+  const std::shared_ptr<GrantedMonitor> granted_;
   FailureHandler onFailure_;
   std::shared_ptr<ScreenCastPortal> portal_;
   std::mutex mutex_;  // between start()/stop(), setPaused() and the failure reports

@@ -33,6 +33,10 @@ constexpr int cursorMetaSize(int w, int h) {
 constexpr int kMaxCursorSide = 1024;
 // Frames of our own beyond those in flight: the newest picture, and one being filled.
 constexpr int kSpareFrames = 2;
+// The compositor's buffers, each a whole screen mapped into our memory. We hold at most one, the
+// newest, and only until its frame is due, so four leave the compositor room to render ahead; the
+// eight asked for before cost 15 MB more at 720p (30 at 1080p) and kept no more frames.
+constexpr int kStreamBuffers = 4;
 
 void initPipeWire() {
   static std::once_flag once;
@@ -67,6 +71,29 @@ bool cursorPixel(std::uint32_t format, const std::uint8_t* p, std::uint32_t& out
   // Premultiplied already; a colour above its alpha would overflow the blend.
   out = a << 24 | std::min(r, a) << 16 | std::min(g, a) << 8 | std::min(b, a);
   return true;
+}
+
+// The pictures we take: BGRx or BGRA of any size at a variable rate, at most `maxFps` frames a
+// second when it is positive. Without the cap the compositor renders and copies out frames at the
+// monitor's rate, and every one beyond ours is work thrown away.
+const spa_pod* videoFormat(spa_pod_builder& b, int maxFps) {
+  spa_pod_frame f;
+  spa_pod_builder_push_object(&b, &f, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+  spa_rectangle defSize{1920, 1080}, minSize{1, 1}, maxSize{16384, 16384};
+  spa_fraction defRate{0, 1}, minRate{0, 1}, maxRate{1000, 1};
+  spa_pod_builder_add(
+      &b, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+      SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+      SPA_POD_CHOICE_ENUM_Id(3, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
+                             SPA_VIDEO_FORMAT_BGRA),
+      SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defSize, &minSize, &maxSize),
+      SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&defRate, &minRate, &maxRate), 0);
+  if (maxFps > 0) {
+    spa_fraction cap{static_cast<std::uint32_t>(maxFps), 1}, least{1, 1};
+    spa_pod_builder_add(&b, SPA_FORMAT_VIDEO_maxFramerate,
+                        SPA_POD_CHOICE_RANGE_Fraction(&cap, &least, &cap), 0);
+  }
+  return static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &f));
 }
 
 }  // namespace
@@ -204,7 +231,7 @@ struct PipeWireStream::State {
     const spa_pod* params[3];
     params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
-        SPA_POD_CHOICE_RANGE_Int(8, 2, 16), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
+        SPA_POD_CHOICE_RANGE_Int(kStreamBuffers, 2, 16), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
         SPA_PARAM_BUFFERS_dataType,
         SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
     params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
@@ -439,7 +466,7 @@ class LoopLock {
 
 }  // namespace
 
-PipeWireStream::PipeWireStream(UniqueFd remote, std::uint32_t nodeId,
+PipeWireStream::PipeWireStream(UniqueFd remote, std::uint32_t nodeId, int maxFps,
                                std::chrono::milliseconds timeout)
     : state_(std::make_unique<State>()) {
   initPipeWire();
@@ -475,22 +502,16 @@ PipeWireStream::PipeWireStream(UniqueFd remote, std::uint32_t nodeId,
     }
     if (s.stream) {
       pw_stream_add_listener(s.stream, &s.streamListener, &kStreamEvents, &s);
-      std::uint8_t buffer[1024];
+      std::uint8_t buffer[2048];
       spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-      spa_rectangle defSize{1920, 1080}, minSize{1, 1}, maxSize{16384, 16384};
-      spa_fraction defRate{0, 1}, minRate{0, 1}, maxRate{1000, 1};
-      const spa_pod* format = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-          &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-          SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
-          SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
-          SPA_POD_CHOICE_ENUM_Id(3, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
-                                 SPA_VIDEO_FORMAT_BGRA),
-          SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defSize, &minSize, &maxSize),
-          SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&defRate, &minRate, &maxRate)));
+      const spa_pod* formats[2];
+      std::uint32_t count = 0;
+      if (maxFps > 0) formats[count++] = videoFormat(b, maxFps);
+      formats[count++] = videoFormat(b, 0);  // for a compositor that takes no cap
       const int res = pw_stream_connect(
           s.stream, PW_DIRECTION_INPUT, nodeId,
           static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
-          &format, 1);
+          formats, count);
       if (res < 0) failure = std::string(kCannotConnect) + " " + spa_strerror(res);
     } else if (failure.empty()) {
       failure = kCannotConnect;

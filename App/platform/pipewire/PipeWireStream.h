@@ -34,8 +34,10 @@ struct StreamPoint {
 class PipeWireStream {
  public:
   // Connects to node `nodeId` through `remote` (invalid: the default PipeWire daemon) and waits
-  // up to `timeout` for the format. Throws PlatformError when the stream cannot be had.
-  PipeWireStream(UniqueFd remote, std::uint32_t nodeId,
+  // up to `timeout` for the format. With `maxFps` > 0 the compositor is asked to send no more
+  // frames a second than that (it may not listen). Throws PlatformError when the stream cannot be
+  // had.
+  PipeWireStream(UniqueFd remote, std::uint32_t nodeId, int maxFps = 0,
                  std::chrono::milliseconds timeout = std::chrono::seconds(5));
   ~PipeWireStream();
 

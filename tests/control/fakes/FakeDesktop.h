@@ -27,6 +27,7 @@ class FakeDesktopServices final : public DesktopServices {
     granted = false;
   }
   void openScreenCaptureSettings() override { ++settingsOpened; }
+  QString clickIndicatorProblem() const override { return clickProblem; }
   void playCompletionSound() override { ++sounds; }
   void revealInFileManager(const std::filesystem::path& file) override { revealed.push_back(file); }
   std::optional<QString> chooseFolder() override { return chosenFolder; }
@@ -35,6 +36,7 @@ class FakeDesktopServices final : public DesktopServices {
   bool granted = true;
   bool requestGrants = false;
   QString problem;  // what a refused request says
+  QString clickProblem;
   int requests = 0;
   int forgets = 0;
   int settingsOpened = 0;
