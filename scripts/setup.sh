@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain
   cmake ninja-build g++ pkg-config
+  # make lint and make format-check
+  clang clang-tidy clang-format
   # engine
   libyuv-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
   # X11 adapters

@@ -216,7 +216,7 @@ void AppController::engineFailed(const std::exception_ptr& error) {
   finishInBackground(message);
 }
 
-void AppController::finishInBackground(std::optional<QString> failure) {
+void AppController::finishInBackground(const std::optional<QString>& failure) {
   changeFinishing(+1);
   savingDelay_ = clock_->schedule(kSavingShownAfter, Clock::Repeat::once, [this] { showSaving(); });
   session_->finishRecording(

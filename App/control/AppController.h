@@ -127,7 +127,7 @@ class AppController final : public QObject {
   void engineStarted(std::exception_ptr error);
   void engineFailed(const std::exception_ptr& error);
   // Finishes the recording's file in the background, then tells `failure` or the outcome.
-  void finishInBackground(std::optional<QString> failure);
+  void finishInBackground(const std::optional<QString>& failure);
   void fail(const QString& message);
   void startTimer();
   void tick();

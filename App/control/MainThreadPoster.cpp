@@ -22,7 +22,7 @@ MainThreadPoster::~MainThreadPoster() = default;
 void MainThreadPoster::post(Job job) {
   bool wake = false;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (closed_) return;
     jobs_.push_back(std::move(job));
     wake = !std::exchange(wakePending_, true);
@@ -33,7 +33,7 @@ void MainThreadPoster::post(Job job) {
 
 void MainThreadPoster::close() {
   std::deque<Job> dropped;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   closed_ = true;
   dropped.swap(jobs_);
 }
@@ -49,13 +49,13 @@ void MainThreadPoster::drain() {
   const auto keepAlive = shared_from_this();
   std::deque<Job> jobs;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     wakePending_ = false;
     jobs.swap(jobs_);
   }
   for (auto& job : jobs) {
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       if (closed_) return;  // a job closed the poster: drop the rest
     }
     job();

@@ -5,7 +5,8 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
+
+#include "Mutex.h"
 
 namespace kestrova {
 
@@ -13,7 +14,7 @@ namespace kestrova {
 //
 // Create and close() on the main thread; post() from any thread, through a shared_ptr that a
 // worker may hold beyond the owner's life. After close() posted work is dropped unrun, so a job
-// never outlives the object it was meant for. The handover goes through a std::mutex (not Qt's
+// never outlives the object it was meant for. The handover goes through a mutex (not Qt's
 // event queue) so that the thread sanitizer sees the order of the two threads.
 class MainThreadPoster final : public QObject,
                                public std::enable_shared_from_this<MainThreadPoster> {
@@ -25,17 +26,17 @@ class MainThreadPoster final : public QObject,
   static std::shared_ptr<MainThreadPoster> create();
   ~MainThreadPoster() override;
 
-  void post(Job job);
-  void close();
+  void post(Job job) EXCLUDES(mutex_);
+  void close() EXCLUDES(mutex_);
 
  private:
   MainThreadPoster() = default;
-  Q_INVOKABLE void drain();
+  Q_INVOKABLE void drain() EXCLUDES(mutex_);
 
-  std::mutex mutex_;
-  std::deque<Job> jobs_;
-  bool wakePending_ = false;
-  bool closed_ = false;
+  Mutex mutex_;
+  std::deque<Job> jobs_ GUARDED_BY(mutex_);
+  bool wakePending_ GUARDED_BY(mutex_) = false;
+  bool closed_ GUARDED_BY(mutex_) = false;
   bool draining_ = false;  // main thread only
 };
 

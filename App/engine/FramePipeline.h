@@ -13,6 +13,7 @@
 #include "HostPorts.h"
 #include "RecorderConfig.h"
 #include "SequenceChecker.h"
+#include "ThreadAnnotations.h"
 #include "ViewportTracker.h"
 #include "WriterInput.h"
 
@@ -54,10 +55,14 @@ class FramePipeline {
 
   void installTracker(const ViewportTracker& tracker);
   // The encoder's input, not owned; nullptr until the writer is set up and after it is gone.
-  void setWriterInput(WriterInput* input) { input_ = input; }
+  void setWriterInput(WriterInput* input) {
+    KESTROVA_DCHECK_SEQUENCE(sequence_);
+    input_ = input;
+  }
   // What asks the capture for one more sample (CaptureSource::requestFrame); called on the queue.
   // Empty: nobody to ask.
   void setFrameRequester(std::function<void()> requestFrame) {
+    KESTROVA_DCHECK_SEQUENCE(sequence_);
     requestFrame_ = std::move(requestFrame);
   }
 
@@ -77,11 +82,23 @@ class FramePipeline {
   // lasts until host time `stopTime` (or the pause under way), and lets go of its sample.
   void finishAt(double stopTime);
 
-  const Timeline& timeline() const { return timeline_; }
+  const Timeline& timeline() const {
+    KESTROVA_DCHECK_SEQUENCE(sequence_);
+    return timeline_;
+  }
   // Samples handled but not written, by reason.
-  const FrameDrops& drops() const { return drops_; }
-  const std::optional<ViewportTracker>& tracker() const { return tracker_; }
-  const std::vector<Click>& clicks() const { return clicks_.clicks(); }
+  const FrameDrops& drops() const {
+    KESTROVA_DCHECK_SEQUENCE(sequence_);
+    return drops_;
+  }
+  const std::optional<ViewportTracker>& tracker() const {
+    KESTROVA_DCHECK_SEQUENCE(sequence_);
+    return tracker_;
+  }
+  const std::vector<Click>& clicks() const {
+    KESTROVA_DCHECK_SEQUENCE(sequence_);
+    return clicks_.clicks();
+  }
 
  private:
   // The pixels of the captured image that one viewport needs, in pixels from the top-left.
@@ -99,43 +116,43 @@ class FramePipeline {
   // Steps from the timeline to the append, with click rings as at host time `now`; why the frame
   // was dropped, or nothing when it was appended.
   std::optional<DropReason> place(std::shared_ptr<CapturedSample> sample, CapturedImage& image,
-                                  double pts, double now);
+                                  double pts, double now) REQUIRES(sequence_);
   // Where `viewport` lies in an image of `imageW` × `imageH`; nothing when it does not fit.
   std::optional<Region> regionFor(const Rect& viewport, int imageW, int imageH) const;
   // Renders `viewport` at the output size into `out`: from the pixels shown last when the screen
   // has not changed since, otherwise fetched from `image`, whose sample is then kept.
   bool render(std::shared_ptr<CapturedSample> sample, CapturedImage& image, const Rect& viewport,
-              PlanarImage& out);
+              PlanarImage& out) REQUIRES(sequence_);
   // Scales and converts the region's pixels into `out`.
-  bool convert(const BgraView& pixels, const Region& region, PlanarImage& out);
+  bool convert(const BgraView& pixels, const Region& region, PlanarImage& out) REQUIRES(sequence_);
   // Composites the click rings as they are at host time `now` over the output frame.
-  void drawClickRings(PlanarImage& out, const Rect& viewport, double now);
+  void drawClickRings(PlanarImage& out, const Rect& viewport, double now) REQUIRES(sequence_);
   // Appends `buffer` at output time `t`, seconds.
-  bool appendAt(PooledBuffer buffer, double t);
+  bool appendAt(PooledBuffer buffer, double t) REQUIRES(sequence_);
   // Whether the picture would change with time alone: the camera easing, a ring showing at host
   // time `now` (read only when there are clicks).
-  bool isAnimating(double now) const;
-  void askForFrame();
+  bool isAnimating(double now) const REQUIRES(sequence_);
+  void askForFrame() REQUIRES(sequence_);
 
   const RecorderConfig config_;
   PointerSource& pointer_;
   HostClock& clock_;
   SequenceChecker sequence_;
 
-  std::optional<ViewportTracker> tracker_;
-  WriterInput* input_ = nullptr;
-  std::function<void()> requestFrame_;
-  Timeline timeline_;
-  FrameDrops drops_;
-  ClickRings clicks_;
-  Point cursor_;  // the pointer at the last tracker step, capture pixels
+  std::optional<ViewportTracker> tracker_ GUARDED_BY(sequence_);
+  WriterInput* input_ GUARDED_BY(sequence_) = nullptr;
+  std::function<void()> requestFrame_ GUARDED_BY(sequence_);
+  Timeline timeline_ GUARDED_BY(sequence_);
+  FrameDrops drops_ GUARDED_BY(sequence_);
+  ClickRings clicks_ GUARDED_BY(sequence_);
+  Point cursor_ GUARDED_BY(sequence_);  // the pointer at the last tracker step, capture pixels
 
-  Shown shown_;
+  Shown shown_ GUARDED_BY(sequence_);
   // No sample since the shown one has reported a change of the screen.
-  bool shownIsCurrent_ = false;
+  bool shownIsCurrent_ GUARDED_BY(sequence_) = false;
 
   // A BGRA picture of the output size, for scaling when the viewport is not the output size.
-  std::vector<std::uint8_t> scratch_;
+  std::vector<std::uint8_t> scratch_ GUARDED_BY(sequence_);
 };
 
 }  // namespace kestrova

@@ -46,21 +46,27 @@ void Recorder::start() {
   effective.scale = display.scale;
   const CaptureGeometry geometry = deriveCaptureGeometry(effective);
 
+  FramePipeline* pipeline = nullptr;  // for the click handler, which posts to the queue
   queue_.sync([&] {
+    KESTROVA_DCHECK_ON(queue_);
     pipeline_ = std::make_unique<FramePipeline>(effective, *platform_.pointer, *platform_.clock,
                                                 platform_.makeRing);
     pipeline_->installTracker(ViewportTracker{geometry.capture, geometry.viewport, cfg_.smoothing,
                                               cfg_.deadZone, 0, 0, false});
+    pipeline = pipeline_.get();
   });
 
   writer_ = platform_.makeWriter(cfg_);
   writer_->setOnFailure([this](std::exception_ptr error) { reportFailure(std::move(error)); });
-  queue_.sync([&] { pipeline_->setWriterInput(&writer_->input()); });
+  queue_.sync([&] {
+    KESTROVA_DCHECK_ON(queue_);
+    pipeline_->setWriterInput(&writer_->input());
+  });
 
   if (platform_.clickMonitor) {
     clickMonitor_ = installClickMonitor(
         cfg_.clickIndicator, *platform_.clickMonitor, std::weak_ptr<const void>(weak_from_this()),
-        ClickRoute{&queue_, pipeline_.get(), platform_.pointer.get(), platform_.clock.get(),
+        ClickRoute{&queue_, pipeline, platform_.pointer.get(), platform_.clock.get(),
                    effective.screenFrame, effective.scale});
   }
 
@@ -68,20 +74,24 @@ void Recorder::start() {
   // The stream outlives every task that may ask it: stop() lets go of it only after the
   // finishing task has taken the requester away again.
   queue_.post([this, stream = stream_.get()] {
+    KESTROVA_DCHECK_ON(queue_);
     pipeline_->setFrameRequester([stream] { stream->requestFrame(); });
   });
   CaptureConfig capture{display, static_cast<int>(cfg_.fps), kCaptureQueueDepth};
   stream_->start(
       capture,
       [this](std::shared_ptr<CapturedSample> sample) {
-        queue_.post(
-            [this, sample = std::move(sample)]() mutable { pipeline_->handle(std::move(sample)); });
+        queue_.post([this, sample = std::move(sample)]() mutable {
+          KESTROVA_DCHECK_ON(queue_);
+          pipeline_->handle(std::move(sample));
+        });
       },
       [this](const PlatformError& error) { reportFailure(std::make_exception_ptr(error)); });
 }
 
 void Recorder::setPaused(bool paused) {
   queue_.post([this, paused] {
+    KESTROVA_DCHECK_ON(queue_);
     if (pipeline_) pipeline_->setPaused(paused);
   });
 }
@@ -109,6 +119,7 @@ std::filesystem::path Recorder::stop() {
   // Filled on the queue; read here only once the writer's completion, which follows, has come.
   FrameReport report;
   queue_.post([this, finished, stopTime, &report] {
+    KESTROVA_DCHECK_ON(queue_);
     if (pipeline_) {
       pipeline_->setFrameRequester({});
       pipeline_->finishAt(stopTime);

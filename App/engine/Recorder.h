@@ -15,6 +15,7 @@
 #include "RecorderConfig.h"
 #include "RecordingEngine.h"
 #include "SerialQueue.h"
+#include "ThreadAnnotations.h"
 #include "VideoWriter.h"
 
 namespace kestrova {
@@ -68,7 +69,7 @@ class Recorder final : public RecordingEngine, public std::enable_shared_from_th
   std::unique_ptr<CaptureSource> stream_;
   // Confined to the queue. Declared before it, so that tasks still queued when the recorder goes
   // find the pipeline alive.
-  std::unique_ptr<FramePipeline> pipeline_;
+  std::unique_ptr<FramePipeline> pipeline_ GUARDED_BY(queue_);
   SerialQueue queue_;
 };
 

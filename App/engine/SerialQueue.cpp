@@ -13,7 +13,7 @@ SerialQueue::SerialQueue(std::string name) : name_(std::move(name)), worker_([th
 
 SerialQueue::~SerialQueue() {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     stopping_ = true;
   }
   wake_.notify_one();
@@ -22,7 +22,7 @@ SerialQueue::~SerialQueue() {
 
 void SerialQueue::post(Task task) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     tasks_.push_back(std::move(task));
   }
   wake_.notify_one();
@@ -46,14 +46,19 @@ void SerialQueue::sync(const Task& task) {
   finished.get();
 }
 
+void SerialQueue::offQueue() const {
+  std::fprintf(stderr, "kestrova: code confined to the queue \"%s\" ran off it\n", name_.c_str());
+  std::abort();
+}
+
 void SerialQueue::run() {
   // The kernel keeps at most 15 characters of a thread's name.
   pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());
   for (;;) {
     Task task;
     {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
+      MutexLock lock(mutex_);
+      while (!stopping_ && tasks_.empty()) wake_.wait(lock);
       if (tasks_.empty()) return;  // stopping, and everything posted has run
       task = std::move(tasks_.front());
       tasks_.pop_front();

@@ -1,11 +1,12 @@
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
+
+#include "Mutex.h"
+#include "ThreadAnnotations.h"
 
 namespace kestrova {
 
@@ -14,7 +15,10 @@ namespace kestrova {
 //
 // post() and sync() may be called from any thread. Destruction runs every task already posted, then
 // joins the worker; it must not happen on the queue itself.
-class SerialQueue {
+//
+// The queue is a capability for Clang's thread-safety analysis: fields confined to it are
+// GUARDED_BY(queue_), and the tasks that touch them begin with KESTROVA_DCHECK_ON(queue_).
+class CAPABILITY("queue") SerialQueue {
  public:
   using Task = std::function<void()>;
 
@@ -26,34 +30,39 @@ class SerialQueue {
   SerialQueue& operator=(const SerialQueue&) = delete;
 
   // Runs `task` later on the queue.
-  void post(Task task);
+  void post(Task task) EXCLUDES(mutex_);
 
   // Runs `task` on the queue and waits for it. Exceptions thrown by `task` reach the caller.
   // Calling it from the queue itself would wait forever, so that is a programming error (aborts).
-  void sync(const Task& task);
+  void sync(const Task& task) EXCLUDES(mutex_);
 
-  // Whether the caller runs on this queue's worker. For debug checks of confinement.
+  // Whether the caller runs on this queue's worker.
   bool isCurrent() const { return std::this_thread::get_id() == worker_.get_id(); }
+  // Aborts, in debug builds, unless the caller runs on the queue; use KESTROVA_DCHECK_ON.
+  void assertCurrent() const ASSERT_CAPABILITY(this) {
+#ifndef NDEBUG
+    if (!isCurrent()) offQueue();
+#endif
+  }
 
-  const std::string& name() const { return name_; }
+  const std::string& name() const {
+    return name_;
+  }
 
  private:
-  void run();
+  void run() EXCLUDES(mutex_);
+  [[noreturn]] void offQueue() const;
 
   const std::string name_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Task> tasks_;
-  bool stopping_ = false;
+  Mutex mutex_;
+  ConditionVariable wake_;
+  std::deque<Task> tasks_ GUARDED_BY(mutex_);
+  bool stopping_ GUARDED_BY(mutex_) = false;
   std::thread worker_;  // last: starts after everything it uses exists
 };
 
 }  // namespace kestrova
 
-// Debug check that a method runs on the queue that owns its state.
-#ifdef NDEBUG
-#define KESTROVA_DCHECK_ON(queue) ((void)0)
-#else
-#include <cassert>
-#define KESTROVA_DCHECK_ON(queue) assert((queue).isCurrent())
-#endif
+// Debug check that code runs on the queue that owns its state; for the analysis, it holds the
+// queue from here on. Free in release builds.
+#define KESTROVA_DCHECK_ON(queue) (queue).assertCurrent()

@@ -12,7 +12,7 @@ ScreenCastRecordingEngine::ScreenCastRecordingEngine(const RecorderConfig& confi
 
 ScreenCastRecordingEngine::~ScreenCastRecordingEngine() {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     stopped_ = true;
   }
   recorder_.reset();  // stops its capture before the portal session goes
@@ -20,7 +20,7 @@ ScreenCastRecordingEngine::~ScreenCastRecordingEngine() {
 }
 
 void ScreenCastRecordingEngine::report(std::exception_ptr error) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (reported_ || stopped_) return;
   reported_ = true;
   if (onFailure_) onFailure_(error);
@@ -42,26 +42,26 @@ void ScreenCastRecordingEngine::start() {
   auto recorder = Recorder::create(cfg_, std::move(platform));
   recorder->setOnFailure([this](std::exception_ptr error) { report(error); });
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     recorder_ = recorder;
   }
   recorder->start();
 }
 
 void ScreenCastRecordingEngine::setPaused(bool paused) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (recorder_) recorder_->setPaused(paused);
 }
 
 std::filesystem::path ScreenCastRecordingEngine::stop() {
   std::shared_ptr<Recorder> recorder;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     recorder = recorder_;
   }
   if (!recorder) {
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       stopped_ = true;
     }
     if (portal_) portal_->close();
@@ -69,7 +69,7 @@ std::filesystem::path ScreenCastRecordingEngine::stop() {
   }
   const auto finish = [&] {
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       stopped_ = true;  // nothing is reported once stop() returns
     }
     portal_->close();

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 
 #include "GrantedMonitor.h"
+#include "Mutex.h"
 #include "Recorder.h"
 #include "RecordingEngine.h"
 #include "ScreenCastPortal.h"
@@ -32,17 +32,17 @@ class ScreenCastRecordingEngine final : public RecordingEngine {
   std::filesystem::path stop() override;
 
  private:
-  void report(std::exception_ptr error);
+  void report(std::exception_ptr error) EXCLUDES(mutex_);
 
   RecorderConfig cfg_;
   const RestoreTokenStore tokens_;
   const std::shared_ptr<GrantedMonitor> granted_;
   FailureHandler onFailure_;
   std::shared_ptr<ScreenCastPortal> portal_;
-  std::mutex mutex_;  // between start()/stop(), setPaused() and the failure reports
-  std::shared_ptr<Recorder> recorder_;
-  bool reported_ = false;
-  bool stopped_ = false;
+  Mutex mutex_;  // between start()/stop(), setPaused() and the failure reports
+  std::shared_ptr<Recorder> recorder_ GUARDED_BY(mutex_);
+  bool reported_ GUARDED_BY(mutex_) = false;
+  bool stopped_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace kestrova::linux_desktop

@@ -14,6 +14,7 @@
 
 #include "CursorOverlay.h"
 #include "HostPorts.h"
+#include "ThreadAnnotations.h"
 
 namespace kestrova::wayland {
 namespace {
@@ -150,55 +151,65 @@ class PipeWireSample final : public ScreenFrameSample {
 
 }  // namespace
 
-// Everything here but the atomics belongs to the PipeWire thread, or to a caller holding the
-// thread loop's lock.
+// What the callbacks share belongs to the PipeWire thread, or to a caller holding the thread
+// loop's lock: GUARDED_BY(loopLocked).
 struct PipeWireStream::State {
+  // The thread loop's lock as the analysis sees it; LoopLock takes it.
+  struct CAPABILITY("PipeWire thread loop") LoopLocked {};
+  LoopLocked loopLocked;
+  // PipeWire calls us with the loop's lock held: on its thread, or inside a call made under the
+  // lock (pw_stream_disconnect() reports the state change at once). Nothing can check that.
+  void calledByPipeWire() const ASSERT_CAPABILITY(loopLocked) {}
+
   PipeWireStream* owner = nullptr;
   pw_thread_loop* loop = nullptr;
   pw_context* context = nullptr;
   pw_core* core = nullptr;
-  pw_stream* stream = nullptr;
+  pw_stream* stream GUARDED_BY(loopLocked) = nullptr;
   pw_registry* registry = nullptr;
-  std::uint32_t nodeId = 0;
+  std::uint32_t nodeId GUARDED_BY(loopLocked) = 0;
   spa_hook coreListener{};
   spa_hook registryListener{};
   spa_hook streamListener{};
-  spa_source* timer = nullptr;
+  spa_source* timer GUARDED_BY(loopLocked) = nullptr;
   bool running = false;  // the thread loop runs; set and read on the controlling thread
 
   // Connecting.
-  bool formatKnown = false;
-  std::string error;  // why the stream cannot be had, once known
+  bool formatKnown GUARDED_BY(loopLocked) = false;
+  std::string error GUARDED_BY(loopLocked);  // why the stream cannot be had, once known
 
   // The newest buffer with pixels not yet copied, kept from PipeWire until its frame is due.
-  pw_buffer* held = nullptr;
-  std::vector<std::shared_ptr<Frame>> frames;
-  std::shared_ptr<Frame> latest;  // the picture as it is now
-  int width = 0, height = 0;
+  pw_buffer* held GUARDED_BY(loopLocked) = nullptr;
+  std::vector<std::shared_ptr<Frame>> frames GUARDED_BY(loopLocked);
+  std::shared_ptr<Frame> latest GUARDED_BY(loopLocked);  // the picture as it is now
+  int width GUARDED_BY(loopLocked) = 0;
+  int height GUARDED_BY(loopLocked) = 0;
 
   // The pointer.
-  std::optional<StreamPoint> cursorAt;
-  std::shared_ptr<const CursorBitmap> cursorImage;  // null until the compositor sends one
-  bool cursorHidden = false;
+  std::optional<StreamPoint> cursorAt GUARDED_BY(loopLocked);
+  // Null until the compositor sends one.
+  std::shared_ptr<const CursorBitmap> cursorImage GUARDED_BY(loopLocked);
+  bool cursorHidden GUARDED_BY(loopLocked) = false;
   // For other threads: 1 << 63 | x << 32 | y (x is never negative: clamped to 0..2^31).
   std::atomic<std::uint64_t> pointerBits{0};
 
   // Delivering.
-  bool delivering = false;
-  bool pending = false;    // something changed since the last sample
-  bool requested = false;  // the consumer asked for a sample all the same
-  bool reported = false;
-  Clock::duration interval{};
-  Clock::time_point nextDue{};
-  int depth = 6;
-  CaptureSource::SampleSink sink;
-  CaptureSource::FailureHandler onFailure;
+  bool delivering GUARDED_BY(loopLocked) = false;
+  bool pending GUARDED_BY(loopLocked) = false;    // something changed since the last sample
+  bool requested GUARDED_BY(loopLocked) = false;  // the consumer asked for a sample all the same
+  bool reported GUARDED_BY(loopLocked) = false;
+  Clock::duration interval GUARDED_BY(loopLocked){};
+  Clock::time_point nextDue GUARDED_BY(loopLocked){};
+  int depth GUARDED_BY(loopLocked) = 6;
+  CaptureSource::SampleSink sink GUARDED_BY(loopLocked);
+  CaptureSource::FailureHandler onFailure GUARDED_BY(loopLocked);
   SteadyHostClock clock;
   std::shared_ptr<Counters> counters = std::make_shared<Counters>();
 
   // --- PipeWire callbacks ---------------------------------------------------------------------
   static void onCoreError(void* data, std::uint32_t id, int, int res, const char* message) {
     auto* s = static_cast<State*>(data);
+    s->calledByPipeWire();
     if (id != PW_ID_CORE) return;
     // The remote went away: the portal closed it, or PipeWire itself is gone.
     s->streamGone(res == -EPIPE, message ? message : spa_strerror(res));
@@ -207,17 +218,20 @@ struct PipeWireStream::State {
   // A node that goes away is the cast ending: the stream itself only pauses then.
   static void onGlobalRemoved(void* data, std::uint32_t id) {
     auto* s = static_cast<State*>(data);
+    s->calledByPipeWire();
     if (id == s->nodeId) s->streamGone(true, "the stream ended");
   }
 
   static void onStateChanged(void* data, pw_stream_state, pw_stream_state state, const char* err) {
     auto* s = static_cast<State*>(data);
+    s->calledByPipeWire();
     if (state == PW_STREAM_STATE_ERROR) s->streamGone(false, err ? err : "error");
     if (state == PW_STREAM_STATE_UNCONNECTED) s->streamGone(true, "the stream ended");
   }
 
   static void onParamChanged(void* data, std::uint32_t id, const spa_pod* param) {
     auto* s = static_cast<State*>(data);
+    s->calledByPipeWire();
     if (!param || id != SPA_PARAM_Format) return;
     std::uint32_t mediaType = 0, mediaSubtype = 0;
     if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0) return;
@@ -246,12 +260,20 @@ struct PipeWireStream::State {
     pw_stream_update_params(s->stream, params, 3);
   }
 
-  static void onProcess(void* data) { static_cast<State*>(data)->process(); }
+  static void onProcess(void* data) {
+    auto* s = static_cast<State*>(data);
+    s->calledByPipeWire();
+    s->process();
+  }
 
-  static void onTimer(void* data, std::uint64_t) { static_cast<State*>(data)->deliverIfDue(); }
+  static void onTimer(void* data, std::uint64_t) {
+    auto* s = static_cast<State*>(data);
+    s->calledByPipeWire();
+    s->deliverIfDue();
+  }
 
   // --- the work -------------------------------------------------------------------------------
-  void formatChanged(int w, int h) {
+  void formatChanged(int w, int h) REQUIRES(loopLocked) {
     if (formatKnown && (w != width || h != height) && delivering) {
       fail(PlatformError(kSizeChanged));
       return;
@@ -266,7 +288,7 @@ struct PipeWireStream::State {
     }
   }
 
-  void streamGone(bool ended, const std::string& why) {
+  void streamGone(bool ended, const std::string& why) REQUIRES(loopLocked) {
     if (error.empty()) error = why;
     pw_thread_loop_signal(loop, false);
     if (ended) {
@@ -276,13 +298,13 @@ struct PipeWireStream::State {
     }
   }
 
-  void fail(const PlatformError& e) {
+  void fail(const PlatformError& e) REQUIRES(loopLocked) {
     if (!delivering || reported) return;
     reported = true;
     if (onFailure) onFailure(e);
   }
 
-  void process() {
+  void process() REQUIRES(loopLocked) {
     bool changed = false;
     while (pw_buffer* b = pw_stream_dequeue_buffer(stream)) {
       changed |= readCursor(*b->buffer);
@@ -308,7 +330,7 @@ struct PipeWireStream::State {
   }
 
   // Takes the pointer from a buffer's metadata; true when what a frame shows of it changed.
-  bool readCursor(const spa_buffer& buf) {
+  bool readCursor(const spa_buffer& buf) REQUIRES(loopLocked) {
     const auto* mc = static_cast<const spa_meta_cursor*>(
         spa_buffer_find_meta_data(&buf, SPA_META_Cursor, sizeof(spa_meta_cursor)));
     if (!mc || !spa_meta_cursor_is_valid(mc)) return false;  // no news of the pointer
@@ -352,7 +374,7 @@ struct PipeWireStream::State {
     return changed;
   }
 
-  std::shared_ptr<Frame> freeFrame() {
+  std::shared_ptr<Frame> freeFrame() REQUIRES(loopLocked) {
     for (const auto& f : frames) {
       if (f != latest && f->users.load(std::memory_order_acquire) == 0 && f->width == width &&
           f->height == height) {
@@ -370,7 +392,7 @@ struct PipeWireStream::State {
   }
 
   // Copies the held buffer into a frame of our own and gives it back to PipeWire.
-  void takeHeld() {
+  void takeHeld() REQUIRES(loopLocked) {
     pw_buffer* b = std::exchange(held, nullptr);
     const spa_data& d = b->buffer->datas[0];
     std::shared_ptr<Frame> f = freeFrame();
@@ -391,17 +413,17 @@ struct PipeWireStream::State {
     pw_stream_queue_buffer(stream, b);
   }
 
-  CursorPlacement placement() const {
+  CursorPlacement placement() const REQUIRES(loopLocked) {
     if (!cursorAt || cursorHidden) return {};
     return {cursorAt->x, cursorAt->y, cursorImage ? cursorImage : CursorBitmap::fallbackArrow()};
   }
 
-  void armTimer(Clock::time_point at) {
+  void armTimer(Clock::time_point at) REQUIRES(loopLocked) {
     timespec value = monotonic(at);
     pw_loop_update_timer(pw_thread_loop_get_loop(loop), timer, &value, nullptr, true);
   }
 
-  void deliverIfDue() {
+  void deliverIfDue() REQUIRES(loopLocked) {
     if (!delivering || reported) return;
     if (!pending && !requested) return;
     const Clock::time_point now = Clock::now();
@@ -453,10 +475,12 @@ const pw_stream_events kStreamEvents = [] {
 }();
 
 // Holds the thread loop's lock for a scope.
-class LoopLock {
+class SCOPED_CAPABILITY LoopLock {
  public:
-  explicit LoopLock(pw_thread_loop* loop) : loop_(loop) { pw_thread_loop_lock(loop_); }
-  ~LoopLock() { pw_thread_loop_unlock(loop_); }
+  explicit LoopLock(PipeWireStream::State& s) ACQUIRE(s.loopLocked) : loop_(s.loop) {
+    pw_thread_loop_lock(loop_);
+  }
+  ~LoopLock() RELEASE() { pw_thread_loop_unlock(loop_); }
   LoopLock(const LoopLock&) = delete;
   LoopLock& operator=(const LoopLock&) = delete;
 
@@ -483,7 +507,7 @@ PipeWireStream::PipeWireStream(UniqueFd remote, std::uint32_t nodeId, int maxFps
 
   std::string failure;
   {
-    LoopLock lock(s.loop);
+    LoopLock lock(s);
     s.timer = pw_loop_add_timer(pw_thread_loop_get_loop(s.loop), &State::onTimer, &s);
     s.core = remote.valid() ? pw_context_connect_fd(s.context, remote.release(), nullptr, 0)
                             : pw_context_connect(s.context, nullptr, 0);
@@ -546,7 +570,7 @@ std::optional<StreamPoint> PipeWireStream::pointer() const {
 void PipeWireStream::start(const CaptureConfig& config, CaptureSource::SampleSink sink,
                            CaptureSource::FailureHandler onFailure) {
   State& s = *state_;
-  LoopLock lock(s.loop);
+  LoopLock lock(s);
   s.sink = std::move(sink);
   s.onFailure = std::move(onFailure);
   s.depth = std::max(config.queueDepth, 1);
@@ -566,7 +590,7 @@ void PipeWireStream::stop() {
   State& s = *state_;
   if (!s.loop || !s.running) return;
   {
-    LoopLock lock(s.loop);
+    LoopLock lock(s);
     s.delivering = false;
     s.sink = nullptr;
     s.onFailure = nullptr;
@@ -608,7 +632,7 @@ void PipeWireStream::release() {
 void PipeWireStream::requestFrame() {
   State& s = *state_;
   if (!s.loop) return;
-  LoopLock lock(s.loop);
+  LoopLock lock(s);
   if (!s.delivering || s.requested) return;
   s.requested = true;
   s.armTimer(std::max(s.nextDue, Clock::now()));

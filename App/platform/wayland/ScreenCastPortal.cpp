@@ -415,7 +415,7 @@ struct ScreenCastPortal::Thread {
   QThread thread;
 };
 
-ScreenCastPortal::ScreenCastPortal(std::string busAddress)
+ScreenCastPortal::ScreenCastPortal(const std::string& busAddress)
     : thread_(std::make_unique<Thread>()), worker_(new Worker(QString::fromStdString(busAddress))) {
   thread_->thread.setObjectName(QStringLiteral("kestrova.portal"));
   worker_->moveToThread(&thread_->thread);
@@ -430,18 +430,17 @@ ScreenCastPortal::~ScreenCastPortal() {
   thread_->thread.wait();
 }
 
-void ScreenCastPortal::openAsync(std::string restoreToken, Callback done) {
+void ScreenCastPortal::openAsync(const std::string& restoreToken, Callback done) {
   QMetaObject::invokeMethod(
       worker_, [w = worker_, token = QString::fromStdString(restoreToken),
                 done = std::move(done)]() mutable { w->open(std::move(token), std::move(done)); });
 }
 
-ScreenCastPortal::Result ScreenCastPortal::open(std::string restoreToken) {
+ScreenCastPortal::Result ScreenCastPortal::open(const std::string& restoreToken) {
   Q_ASSERT(QThread::currentThread() != &thread_->thread);
   std::promise<Result> answer;
   std::future<Result> result = answer.get_future();
-  openAsync(std::move(restoreToken),
-            [&answer](Result outcome) { answer.set_value(std::move(outcome)); });
+  openAsync(restoreToken, [&answer](Result outcome) { answer.set_value(std::move(outcome)); });
   return result.get();
 }
 

@@ -36,7 +36,7 @@ class ScreenCastPortal {
   using Callback = std::function<void(Result)>;
 
   // `busAddress` is the D-Bus address to use; empty means the session bus.
-  explicit ScreenCastPortal(std::string busAddress = {});
+  explicit ScreenCastPortal(const std::string& busAddress = {});
   // Closes an open session or pending dialog, then ends the portal thread.
   ~ScreenCastPortal();
   ScreenCastPortal(const ScreenCastPortal&) = delete;
@@ -51,9 +51,9 @@ class ScreenCastPortal {
   // What to store afterwards: on `granted`, stream.restoreToken (possibly empty: the portal then
   // keeps nothing); on `cancelled`, nothing (the stored token no longer spares the dialog, so drop
   // it); on `failed`, keep what was stored (the desktop may answer next time).
-  void openAsync(std::string restoreToken, Callback done);
+  void openAsync(const std::string& restoreToken, Callback done);
   // The same, waiting for the outcome (the desktop's dialog may take the user a while).
-  Result open(std::string restoreToken);
+  Result open(const std::string& restoreToken);
 
   // Ends the open session, which stops its stream, or abandons a conversation in progress (its
   // outcome is then `cancelled`). Returns once the portal has been told. Idempotent.

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <cmath>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 

@@ -75,7 +75,7 @@ X11Grabber::~X11Grabber() {
 
 ShmSegment* X11Grabber::lease() {
   {
-    std::lock_guard lock(poolMutex_);
+    MutexLock lock(poolMutex_);
     if (!free_.empty()) {
       ShmSegment* s = free_.back();
       free_.pop_back();
@@ -87,7 +87,7 @@ ShmSegment* X11Grabber::lease() {
   try {
     auto segment = std::make_unique<ShmSegment>(
         conn_.get(), static_cast<std::size_t>(monitor_.width) * monitor_.height * 4);
-    std::lock_guard lock(poolMutex_);
+    MutexLock lock(poolMutex_);
     all_.push_back(std::move(segment));
     return all_.back().get();
   } catch (const PlatformError&) {
@@ -97,7 +97,7 @@ ShmSegment* X11Grabber::lease() {
 
 void X11Grabber::release(ShmSegment* segment) {
   if (!segment) return;
-  std::lock_guard lock(poolMutex_);
+  MutexLock lock(poolMutex_);
   free_.push_back(segment);
 }
 

@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "CapturedSample.h"
 #include "FrameStage.h"
+#include "Mutex.h"
 #include "ShmSegment.h"
 #include "Xcb.h"
 
@@ -41,11 +41,11 @@ class X11Grabber {
   // first call) and finished. Nothing when it cannot be had.
   std::optional<BgraView> fetch(ShmSegment*& segment, int x, int y, int w, int h);
   // Hands back a leased segment.
-  void release(ShmSegment* segment);
+  void release(ShmSegment* segment) EXCLUDES(poolMutex_);
 
   // Grabs the region into a segment without the stages (for the benchmark).
   bool grabRaw(ShmSegment& segment, const RootRect& rect);
-  ShmSegment* lease();
+  ShmSegment* lease() EXCLUDES(poolMutex_);
 
  private:
   void failed();
@@ -61,9 +61,11 @@ class X11Grabber {
   std::vector<std::unique_ptr<FrameStage>> stages_;
 
   // The pool of segments, shared by the fetching thread and samples released elsewhere.
-  std::mutex poolMutex_;
-  std::vector<std::unique_ptr<ShmSegment>> all_;  // every segment made, until the end
-  std::vector<ShmSegment*> free_;                 // last released first, so few pages get touched
+  Mutex poolMutex_;
+  // Every segment made, until the end.
+  std::vector<std::unique_ptr<ShmSegment>> all_ GUARDED_BY(poolMutex_);
+  // Last released first, so few pages get touched.
+  std::vector<ShmSegment*> free_ GUARDED_BY(poolMutex_);
 };
 
 }  // namespace kestrova::x11

@@ -1,0 +1,87 @@
+// Compiled by check-thread-safety.sh with clang's -Wthread-safety -Werror. As it stands it must
+// compile; with any one BREAK_* defined it must not, which shows the analysis sees the attributes.
+#include "Mutex.h"
+#include "SequenceChecker.h"
+#include "SerialQueue.h"
+
+namespace kestrova {
+
+class Counter {
+ public:
+  void add() EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    bump();
+    wake_.notify_all();
+  }
+  void waitFor(int n) {
+    MutexLock lock(mutex_);
+    while (count_ < n) wake_.wait(lock);
+  }
+  void addAroundAGap() {
+    MutexLock lock(mutex_);
+    bump();
+    lock.unlock();
+#ifdef BREAK_AFTER_UNLOCK
+    ++count_;
+#endif
+    lock.lock();
+    bump();
+  }
+#ifdef BREAK_UNLOCKED_WRITE
+  void reset() {
+    count_ = 0;
+  }
+#endif
+#ifdef BREAK_REQUIRES
+  void addUnlocked() {
+    bump();
+  }
+#endif
+#ifdef BREAK_EXCLUDES
+  void addTwice() {
+    MutexLock lock(mutex_);
+    add();
+  }
+#endif
+
+ private:
+  void bump() REQUIRES(mutex_) {
+    ++count_;
+  }
+
+  Mutex mutex_;
+  ConditionVariable wake_;
+  int count_ GUARDED_BY(mutex_) = 0;
+};
+
+class OnQueue {
+ public:
+  void frameArrived() {
+    queue_.post([this] {
+#ifndef BREAK_QUEUE_CHECK
+      KESTROVA_DCHECK_ON(queue_);
+#endif
+      ++frames_;
+    });
+  }
+
+ private:
+  int frames_ GUARDED_BY(queue_) = 0;
+  SerialQueue queue_{"kestrova.test"};
+};
+
+class OnSequence {
+ public:
+  void frameArrived() {
+#ifndef BREAK_SEQUENCE_CHECK
+    KESTROVA_DCHECK_SEQUENCE(sequence_);
+#endif
+    ++frames_;
+  }
+
+ private:
+  SequenceChecker sequence_;
+  int frames_ GUARDED_BY(sequence_) = 0;
+};
+
+}  // namespace kestrova
