@@ -34,16 +34,6 @@ namespace {
 using namespace kestrova;
 namespace fs = std::filesystem;
 
-std::int64_t bytesWrittenToDisk() {
-  std::ifstream io("/proc/self/io");
-  std::string key;
-  std::int64_t value = 0;
-  while (io >> key >> value) {
-    if (key == "write_bytes:") return value;
-  }
-  return 0;
-}
-
 fs::path benchFolder() {
   const char* dir = std::getenv("KESTROVA_BENCH_DIR");
   return dir ? fs::path(dir) : fs::temp_directory_path();
@@ -61,23 +51,12 @@ void BM_FinishAfterMinutes(benchmark::State& state) {
   config.url = benchFolder() / ("kestrova-finish-bench-" + std::to_string(getpid()) + ".mp4");
 
   for (auto _ : state) {
-    const std::int64_t writtenBefore = bytesWrittenToDisk();
+    const std::int64_t writtenBefore = testing::bytesWrittenToDisk();
     auto writer = ffmpeg::createFfmpegWriter(config);
     WriterInput& input = writer->input();
     for (int i = 0; i < frames; ++i) {
-      while (!input.isReadyForMoreMediaData())
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-      PooledBuffer buffer = acquireFrom(*input.pixelBufferPool());
-      if (light) {
-        testing::paintScreen(buffer->image, 0);
-        const int x = (i * 8) % (1920 - 64);  // a 64×64 box on its way across
-        for (int row = 400; row < 464; ++row) {
-          std::memset(buffer->image.y + row * buffer->image.strideY + x, 200, 64);
-        }
-      } else {
-        testing::paintScreen(buffer->image, i);
-      }
-      input.append(std::move(buffer), static_cast<std::int64_t>(i) * (kOutputTimeScale / kFps));
+      testing::appendScreenFrame(input, static_cast<std::int64_t>(i) * (kOutputTimeScale / kFps), i,
+                                 light ? testing::paintStillScreen : testing::paintScreen);
     }
     std::promise<FinishResult> done;
     const auto start = std::chrono::steady_clock::now();
@@ -94,7 +73,7 @@ void BM_FinishAfterMinutes(benchmark::State& state) {
     const auto size = static_cast<double>(fs::file_size(result.value()));
     state.counters["file_MB"] = size / 1e6;
     state.counters["disk_write_ratio"] =
-        static_cast<double>(bytesWrittenToDisk() - writtenBefore) / size;
+        static_cast<double>(testing::bytesWrittenToDisk() - writtenBefore) / size;
     fs::remove(result.value());
   }
 }

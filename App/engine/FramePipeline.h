@@ -99,10 +99,6 @@ class FramePipeline {
     KESTROVA_DCHECK_SEQUENCE(sequence_);
     return clicks_.clicks();
   }
-  ClickRings::RingCache ringCache() const {
-    KESTROVA_DCHECK_SEQUENCE(sequence_);
-    return clicks_.ringCache();
-  }
 
  private:
   // The pixels of the captured image that one viewport needs, in pixels from the top-left.

@@ -137,13 +137,4 @@ std::filesystem::path Recorder::stop() {
   return finishedWith.value();
 }
 
-Timeline Recorder::timeline() {
-  Timeline t;
-  queue_.sync([&] {
-    KESTROVA_DCHECK_ON(queue_);
-    if (pipeline_) t = pipeline_->timeline();
-  });
-  return t;
-}
-
 }  // namespace kestrova

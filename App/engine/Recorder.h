@@ -55,9 +55,6 @@ class Recorder final : public RecordingEngine, public std::enable_shared_from_th
   void setPaused(bool paused) override;
   std::filesystem::path stop() override;
 
-  // For tests: the pipeline's state, read on the queue.
-  Timeline timeline();
-
  private:
   Recorder(const RecorderConfig& config, RecorderPlatform platform);
   // Capture or writer thread.

@@ -5,49 +5,42 @@
 
 #include "FramePipeline.h"
 #include "SerialQueue.h"
-#include "fakes/FakeClickMonitor.h"
 #include "fakes/FakeWriterInput.h"
 
 namespace kestrova {
 namespace {
 
-using testing::FakeClock;
-using testing::FakePointer;
-
-class CountingPointer final : public PointerSource {
- public:
-  Point mouseLocation() override {
-    ++reads;
-    return location;
-  }
-  Point location;
-  int reads = 0;
-};
-
 // Stands in for the recorder: the pipeline is declared before the queue, so the queue drains first.
-struct FakeRecorder {
-  explicit FakeRecorder(PointerSource& pointer, HostClock& clock, const RecorderConfig& cfg)
+struct Target {
+  Target(PointerSource& pointer, HostClock& clock, const RecorderConfig& cfg)
       : pipeline(cfg, pointer, clock), queue("kestrova.samples") {}
   FramePipeline pipeline;
   SerialQueue queue;
 };
 
-RecorderConfig config() {
+// A recorder's click handler for a display at (100, 50) of 800×600 points, 2 pixels per point.
+struct Rig {
+  Rig() {
+    cfg.screenFrame = {{100, 50}, {800, 600}};  // desktop points, y up
+    target = std::make_shared<Target>(pointer, clock, cfg);
+    handler = makeClickHandler(
+        target, {&target->queue, &target->pipeline, &pointer, &clock, cfg.screenFrame, 2});
+  }
+  std::vector<Click> clicks() {
+    std::vector<Click> c;
+    target->queue.sync([&] { c = target->pipeline.clicks(); });
+    return c;
+  }
+
+  testing::FakePointer pointer;
+  testing::FakeClock clock;
   RecorderConfig cfg;
-  cfg.screenFrame = Rect{{100, 50}, {800, 600}};  // desktop points, y up
-  cfg.scale = 2;
-  cfg.clickIndicator = true;
-  return cfg;
-}
+  std::shared_ptr<Target> target;
+  ClickHandler handler;
+};
 
 TEST(ClickHandler, PostsThePressInCapturePixelsWithTheHostTimeToTheSampleQueue) {
-  CountingPointer pointer;
-  FakeClock clock;
-  const RecorderConfig cfg = config();
-  auto recorder = std::make_shared<FakeRecorder>(pointer, clock, cfg);
-  const ClickHandler handler = makeClickHandler(
-      recorder, {&recorder->queue, &recorder->pipeline, &pointer, &clock, cfg.screenFrame, 2});
-
+  Rig r;
   struct Case {
     Point desktop;
     double t;
@@ -59,64 +52,27 @@ TEST(ClickHandler, PostsThePressInCapturePixelsWithTheHostTimeToTheSampleQueue) 
       {{1000, 700}, 13.0, {1800, -100}},  // beyond the display: kept, drawn off frame
   };
   for (const Case& c : cases) {
-    pointer.location = c.desktop;
-    clock.time = c.t;
-    handler();
+    r.pointer.location = c.desktop;
+    r.clock.time = c.t;
+    r.handler();
   }
-  std::vector<Click> clicks;
-  recorder->queue.sync([&] { clicks = recorder->pipeline.clicks(); });
-  ASSERT_EQ(clicks.size(), std::size(cases));
-  for (std::size_t i = 0; i < clicks.size(); ++i) {
+  const auto seen = r.clicks();
+  ASSERT_EQ(seen.size(), std::size(cases));
+  for (std::size_t i = 0; i < seen.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(clicks[i].t, cases[i].t);
-    EXPECT_EQ(clicks[i].p, cases[i].capture);
+    EXPECT_EQ(seen[i].t, cases[i].t);
+    EXPECT_EQ(seen[i].p, cases[i].capture);
   }
 }
 
 TEST(ClickHandler, DoesNothingOnceTheRecorderIsGone) {
-  CountingPointer pointer;
-  FakeClock clock;
-  const RecorderConfig cfg = config();
-  auto recorder = std::make_shared<FakeRecorder>(pointer, clock, cfg);
-  const ClickHandler handler = makeClickHandler(
-      recorder, {&recorder->queue, &recorder->pipeline, &pointer, &clock, cfg.screenFrame, 2});
-  const std::weak_ptr<FakeRecorder> weak = recorder;
-  recorder.reset();
+  Rig r;
+  const std::weak_ptr<Target> weak = r.target;
+  r.target.reset();
   EXPECT_TRUE(weak.expired()) << "the handler keeps no strong reference";
-  handler();  // with ASan, touching the gone queue or pipeline would fail here
-  EXPECT_EQ(pointer.reads, 0);
-  EXPECT_EQ(clock.reads, 0);
-}
-
-TEST(ClickHandler, MonitorIsInstalledOnlyWithTheIndicatorOnAndRemovedWithItsToken) {
-  CountingPointer pointer;
-  FakeClock clock;
-  const RecorderConfig cfg = config();
-  auto recorder = std::make_shared<FakeRecorder>(pointer, clock, cfg);
-  const ClickRoute route{&recorder->queue, &recorder->pipeline, &pointer,
-                         &clock,           cfg.screenFrame,     2};
-  const auto clickCount = [&] {
-    std::size_t n = 0;
-    recorder->queue.sync([&] { n = recorder->pipeline.clicks().size(); });
-    return n;
-  };
-
-  testing::FakeClickMonitor monitor;
-  EXPECT_EQ(installClickMonitor(false, monitor, recorder, route), nullptr);
-  EXPECT_EQ(monitor.installs, 0);
-
-  auto token = installClickMonitor(true, monitor, recorder, route);
-  ASSERT_TRUE(token);
-  monitor.press();
-  EXPECT_EQ(clickCount(), 1u);
-  token.reset();
-  monitor.press();
-  EXPECT_EQ(clickCount(), 1u) << "no press reaches a removed monitor";
-
-  testing::FakeClickMonitor none;
-  none.available = false;
-  EXPECT_EQ(installClickMonitor(true, none, recorder, route), nullptr);
-  EXPECT_EQ(none.installs, 1);
+  r.handler();  // with ASan, touching the gone queue or pipeline would fail here
+  EXPECT_EQ(r.pointer.reads, 0);
+  EXPECT_EQ(r.clock.reads, 0);
 }
 
 }  // namespace

@@ -13,12 +13,7 @@ TEST(ChooseDisplay, TakesTheMatchingIdElseTheFirstElseNone) {
   EXPECT_EQ(chooseDisplay(displays, 7).name, "A");
   EXPECT_EQ(chooseDisplay(displays, 0).name, "A") << "0, the main display, is the first";
   EXPECT_EQ(chooseDisplay(displays, 12345).name, "A") << "a display that is gone";
-  try {
-    chooseDisplay({}, 7);
-    FAIL();
-  } catch (const RecorderError& e) {
-    EXPECT_EQ(e.errorCase(), RecorderError::Case::noDisplay);
-  }
+  EXPECT_THROW(chooseDisplay({}, 7), RecorderError);
 }
 
 }  // namespace

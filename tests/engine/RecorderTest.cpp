@@ -4,27 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "fakes/FakeCapture.h"
-#include "fakes/FakeCaptureSource.h"
-#include "fakes/FakeClickMonitor.h"
-#include "fakes/FakeVideoWriter.h"
-#include "fakes/FakeWriterInput.h"
+#include "fakes/FakePlatform.h"
 
 namespace kestrova {
 namespace {
 
-using testing::FakeCaptureSource;
-using testing::FakeClickMonitor;
-using testing::FakeClock;
-using testing::FakeDisplayList;
-using testing::FakeImage;
-using testing::FakePointer;
-using testing::FakeSample;
-using testing::FakeVideoWriter;
+using namespace testing;
 
 std::string messageOf(const std::function<void()>& f) {
   try {
@@ -35,258 +23,221 @@ std::string messageOf(const std::function<void()>& f) {
   return "no error";
 }
 
-// The fake platform a recorder is made from, and the handles to look at it.
-struct Rig {
-  Rig() {
-    displays_->list = {DisplayInfo{7, "DP-1", Rect{{0, 0}, {640, 400}}, 1},
-                       DisplayInfo{9, "HDMI-1", Rect{{640, 0}, {320, 200}}, 1}};
-    config_.displayID = 7;
-    config_.screenFrame = Rect{{0, 0}, {640, 400}};
-    config_.width = 320;
-    config_.height = 180;
-    config_.fps = 30;
-    config_.clickIndicator = true;
-    config_.url = "/tmp/kestrova-recorder-test.mp4";
-    pointer_->location = {320, 200};
+std::string messageOf(std::exception_ptr e) {
+  return messageOf([&] { std::rethrow_exception(e); });
+}
+
+const std::vector<DisplayInfo> kDisplays = {{7, "DP-1", {{0, 0}, {640, 400}}, 1},
+                                            {9, "HDMI-1", {{640, 0}, {320, 200}}, 1}};
+
+// A 640×400 display recorded at 320×180 from fakes; the test sets what they do before start().
+class RecorderTest : public ::testing::Test {
+ public:
+  RecorderTest() {
+    displays->list = kDisplays;
+    config.displayID = 7;
+    config.screenFrame = {{0, 0}, {640, 400}};
+    config.width = 320;
+    config.height = 180;
+    config.smoothing = 0.5;
+    config.deadZone = 0.25;
+    config.url = "/tmp/kestrova-recorder-test.mp4";
+    pointer->location = {320, 200};
   }
 
-  RecorderPlatform platform() {
+  std::shared_ptr<Recorder> make() {
+    capture = nullptr;
+    writer = nullptr;
     RecorderPlatform p;
-    p.displays = displays_;
+    p.displays = displays;
+    p.clickMonitor = clicks;
+    p.pointer = pointer;
+    p.clock = clock;
     p.makeCaptureSource = [this] {
-      auto source = std::make_unique<FakeCaptureSource>();
-      source->startError = captureStartError_;
-      source->stopsSeen = &captureStopsSeen_;
-      capture_ = source.get();
+      auto source = std::make_unique<FakeCaptureSource>(log, captureStartError);
+      capture = source.get();
       return source;
     };
     p.makeWriter = [this](const RecorderConfig& cfg) -> std::unique_ptr<VideoWriter> {
-      if (writerError_) std::rethrow_exception(writerError_);
-      writerConfig_ = cfg;
+      if (writerError) std::rethrow_exception(writerError);
       auto w = std::make_unique<FakeVideoWriter>(cfg);
-      writer_ = w.get();
+      writer = w.get();
       return w;
     };
-    p.clickMonitor = clicks_;
-    p.pointer = pointer_;
-    p.clock = clock_;
-    return p;
+    return Recorder::create(config, std::move(p));
   }
 
-  std::shared_ptr<Recorder> make() { return Recorder::create(config_, platform()); }
-
-  // One changed frame of the display being captured, delivered as the capture thread would.
+  // One changed frame of the display, delivered as the capture thread would.
   void deliverFrame(double pts, int width = 640, int height = 400) {
-    images_.push_back(std::make_unique<FakeImage>(width, height));
-    capture_->deliver(std::make_shared<FakeSample>(pts, images_.back().get()));
+    images.push_back(std::make_unique<FakeImage>(width, height));
+    capture->deliver(std::make_shared<FakeSample>(pts, images.back().get()));
   }
 
-  RecorderConfig config_;
-  std::shared_ptr<FakeDisplayList> displays_ = std::make_shared<FakeDisplayList>();
-  std::shared_ptr<FakeClickMonitor> clicks_ = std::make_shared<FakeClickMonitor>();
-  std::shared_ptr<FakePointer> pointer_ = std::make_shared<FakePointer>();
-  std::shared_ptr<FakeClock> clock_ = std::make_shared<FakeClock>();
-  std::optional<PlatformError> captureStartError_;
-  std::exception_ptr writerError_;
-  FakeCaptureSource* capture_ = nullptr;  // owned by the recorder, which may drop it in stop()
-  int captureStopsSeen_ = -1;
-  FakeVideoWriter* writer_ = nullptr;
-  std::optional<RecorderConfig> writerConfig_;
-  std::vector<std::unique_ptr<FakeImage>> images_;
+  RecorderConfig config;
+  std::shared_ptr<FakeDisplayList> displays = std::make_shared<FakeDisplayList>();
+  std::shared_ptr<FakeClickMonitor> clicks = std::make_shared<FakeClickMonitor>();
+  std::shared_ptr<FakePointer> pointer = std::make_shared<FakePointer>();
+  std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+  std::optional<PlatformError> captureStartError;
+  std::exception_ptr writerError;
+  FakeCaptureSource::Log log;
+  FakeCaptureSource* capture = nullptr;  // owned by the recorder, which drops it in stop()
+  FakeVideoWriter* writer = nullptr;     // owned by the recorder
+  std::vector<std::unique_ptr<FakeImage>> images;
 };
-
-class RecorderTest : public ::testing::Test, public Rig {};
 
 TEST_F(RecorderTest, RecordsTheConfiguredDisplayAndStopReturnsTheFinishedFile) {
   auto recorder = make();
   recorder->start();
-  ASSERT_TRUE(capture_ && capture_->running);
-  EXPECT_EQ(capture_->config.display.id, 7u);
-  EXPECT_EQ(capture_->config.fps, 30);
-  EXPECT_EQ(capture_->config.queueDepth, 6);
-  EXPECT_EQ(clicks_->installs, 1);
-
+  EXPECT_EQ(log.config.display.id, 7u);
+  EXPECT_EQ(log.config.fps, 30);
+  EXPECT_EQ(log.config.queueDepth, 6);
   for (int i = 0; i < 5; ++i) deliverFrame(10 + i / 30.0);
-  EXPECT_EQ(recorder->timeline().framesWritten, 5);
-  EXPECT_EQ(writer_->fakeInput().times, (std::vector<std::int64_t>{0, 200, 400, 600, 800}));
-
-  EXPECT_EQ(recorder->stop(), config_.url);
-  EXPECT_EQ(captureStopsSeen_, 1);  // stopped, then dropped
-  EXPECT_EQ(writer_->finishedWith, 5);
+  EXPECT_EQ(recorder->stop(), config.url);
+  EXPECT_EQ(log.stops, 1);
+  EXPECT_EQ(writer->frames.times, (std::vector<std::int64_t>{0, 200, 400, 600, 800}));
+  EXPECT_EQ(writer->finishedWith, 5);
 }
 
 // What the configuration says of the display is stale: the display vanished (another id), or the
-// desktop was rearranged since (the same id). The 320×200 frames of the display actually captured
-// are cut, not dropped.
-class StaleDisplay : public ::testing::TestWithParam<std::uint32_t>, public Rig {};
-
-TEST_P(StaleDisplay, IsRecordedAsTheListHasItNow) {
-  config_.displayID = GetParam();
-  config_.screenFrame = Rect{{0, 0}, {3000, 2000}};
-  config_.scale = 2;
-  displays_->list = {DisplayInfo{9, "HDMI-1", Rect{{0, 0}, {320, 200}}, 1}};
-  auto recorder = make();
-  recorder->start();
-  EXPECT_EQ(capture_->config.display.id, 9u);
-  deliverFrame(1.0, 320, 200);
-  EXPECT_EQ(recorder->timeline().framesWritten, 1);
-  EXPECT_EQ(writerConfig_->url, config_.url);
-  recorder->stop();
+// desktop was rearranged since (the same id). The frames of the display actually captured are cut
+// to its size, not dropped.
+TEST_F(RecorderTest, AStaleDisplayIsRecordedAsTheListHasItNow) {
+  for (const std::uint32_t id : {1234u, 9u}) {
+    SCOPED_TRACE(id);
+    config.displayID = id;
+    config.screenFrame = {{0, 0}, {3000, 2000}};
+    config.scale = 2;
+    displays->list = {{9, "HDMI-1", {{0, 0}, {320, 200}}, 1}};
+    auto recorder = make();
+    recorder->start();
+    EXPECT_EQ(log.config.display.id, 9u);
+    deliverFrame(1.0, 320, 200);
+    recorder->stop();
+    EXPECT_EQ(writer->finishedWith, 1);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(RecorderTest, StaleDisplay, ::testing::Values(1234u, 9u));
 
 TEST_F(RecorderTest, StartFailuresReachTheCallerAndStopCleansUp) {
   struct Case {
     const char* name;
-    std::function<void(Rig&)> arrange;
+    std::function<void(RecorderTest&)> arrange;
     std::string message;
     bool writerMade;
   };
   const Case cases[] = {
-      {"no display", [](Rig& t) { t.displays_->list.clear(); },
+      {"no display", [](RecorderTest& t) { t.displays->list.clear(); },
        "The selected display is no longer available.", false},
       {"displays cannot be listed",
-       [](Rig& t) { t.displays_->error = PlatformError("The X server did not answer."); },
+       [](RecorderTest& t) { t.displays->error = PlatformError("The X server did not answer."); },
        "The X server did not answer.", false},
       {"writer refuses",
-       [](Rig& t) {
-         t.writerError_ = std::make_exception_ptr(
-             RecorderError::writer("Could not configure the video encoder."));
+       [](RecorderTest& t) {
+         t.writerError = std::make_exception_ptr(RecorderError::writer("No encoder."));
        },
-       "Could not configure the video encoder.", false},
+       "No encoder.", false},
       {"capture cannot start",
-       [](Rig& t) { t.captureStartError_ = PlatformError("MIT-SHM was refused."); },
+       [](RecorderTest& t) { t.captureStartError = PlatformError("MIT-SHM was refused."); },
        "MIT-SHM was refused.", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Rig t;
-    c.arrange(t);
-    auto recorder = t.make();
+    displays->list = kDisplays;
+    displays->error.reset();
+    writerError = nullptr;
+    captureStartError.reset();
+    c.arrange(*this);
+    auto recorder = make();
     EXPECT_EQ(messageOf([&] { recorder->start(); }), c.message);
-    EXPECT_EQ(t.writer_ != nullptr, c.writerMade);
+    EXPECT_EQ(writer != nullptr, c.writerMade);
     // The caller's clean-up: nothing was written, so the file is abandoned.
     EXPECT_EQ(messageOf([&] { recorder->stop(); }), "No frames were captured.");
-    if (t.writer_) {
-      EXPECT_EQ(t.writer_->finishedWith, 0);
+    if (writer) {
+      EXPECT_EQ(writer->finishedWith, 0);
     }
   }
 }
 
-TEST_F(RecorderTest, PausedTimeIsCutAndResumeWithoutPauseChangesNothing) {
+// The clock stands at 5 s throughout, so every task reads the same time whenever it runs.
+TEST_F(RecorderTest, PausesAndFrameRequestsReachThePipeline) {
+  clock->time = 5.0;
+  {
+    auto recorder = make();
+    recorder->start();
+    deliverFrame(1.0);
+    recorder->setPaused(true);
+    deliverFrame(2.0);  // dropped: paused
+    EXPECT_EQ(recorder->stop(), config.url);
+    EXPECT_EQ(writer->frames.times, (std::vector<std::int64_t>{0, 4 * 6000 - 200}))
+        << "the video ends where the pause began";
+  }
+  // On a still screen the capture delivers nothing by itself: the recorder asks for frames while
+  // the camera glides, and the file still runs until the stop. The pointer moves 60 pixels, past
+  // the configured dead zone of 0.25 × 160.
+  log.frameRequests = 0;
+  pointer->next = {{320, 200}};
+  pointer->location = {380, 200};
   auto recorder = make();
   recorder->start();
-  recorder->setPaused(false);
-  deliverFrame(1.0);
-  EXPECT_FALSE(recorder->timeline().needsOffset);
-  clock_->time = 1.0;
-  recorder->setPaused(true);
-  deliverFrame(2.0);
-  recorder->timeline();  // the pause has read the clock
-  clock_->time = 9.0;
-  recorder->setPaused(false);
-  deliverFrame(9.0);
-  const Timeline t = recorder->timeline();
-  EXPECT_EQ(t.framesWritten, 2);
-  EXPECT_NEAR(t.lastTime, 1.0 / 30, 1e-9);
-  recorder->stop();
+  deliverFrame(1.0);  // at rest on the pointer
+  deliverFrame(1.1);  // the camera glides
+  EXPECT_EQ(recorder->stop(), config.url);
+  EXPECT_EQ(log.frameRequests.load(), 1);
+  EXPECT_EQ(writer->frames.times, (std::vector<std::int64_t>{0, 600, 4 * 6000 - 200}));
 }
 
-// On a still screen the capture delivers nothing by itself: the recorder asks it for frames while
-// the camera glides, and the file still runs until the stop.
-TEST_F(RecorderTest, AsksTheCaptureForFramesWhileTheCameraMovesAndLastsUntilStop) {
-  auto recorder = make();
-  recorder->start();
-  deliverFrame(1.0);
-  recorder->timeline();  // the frame has read the pointer
-  EXPECT_EQ(capture_->frameRequests.load(), 0) << "all still";
-  pointer_->location = {600, 380};
-  deliverFrame(1.1);
-  recorder->timeline();
-  EXPECT_EQ(capture_->frameRequests.load(), 1);
-
-  clock_->time = 5.0;
-  EXPECT_EQ(recorder->stop(), config_.url);
-  EXPECT_EQ(writer_->fakeInput().times, (std::vector<std::int64_t>{0, 600, 24000 - 200}));
-  EXPECT_EQ(writer_->finishedWith, 3);
-}
-
-TEST_F(RecorderTest, AStreamThatStopsAbnormallyIsReportedOnceAndTheFileStillFinishes) {
-  auto recorder = make();
-  int calls = 0;
-  std::string message;
-  recorder->setOnFailure([&](std::exception_ptr e) {
-    ++calls;
-    message = messageOf([&] { std::rethrow_exception(e); });
-  });
-  recorder->start();
-  deliverFrame(1.0);
-  capture_->fail(PlatformError("The connection to the X server was lost."));
-  capture_->fail(PlatformError("again"));
-  EXPECT_EQ(calls, 1);
-  EXPECT_EQ(message, "The connection to the X server was lost.");
-  EXPECT_EQ(recorder->stop(), config_.url);
-}
-
-// Whichever fails first, the capture or the writer, is the one failure reported; none once stop()
-// has begun, whose outcome tells it then.
+// Whichever fails first, the capture or the writer, is the one failure reported, and the file still
+// finishes; none once stop() has begun, whose outcome tells it then.
 TEST_F(RecorderTest, WriteAndCaptureFailuresShareOneReportAndNoneComesAfterStop) {
   for (const bool writerFirst : {true, false}) {
     SCOPED_TRACE(writerFirst ? "writer first" : "capture first");
     auto recorder = make();
     std::vector<std::string> messages;
-    recorder->setOnFailure([&](std::exception_ptr e) {
-      messages.push_back(messageOf([&] { std::rethrow_exception(e); }));
-    });
+    recorder->setOnFailure([&](std::exception_ptr e) { messages.push_back(messageOf(e)); });
     recorder->start();
+    deliverFrame(1.0);
     const auto writerFails = [&] {
-      writer_->onFailure(std::make_exception_ptr(RecorderError::writer("The disk is full.")));
+      writer->onFailure(std::make_exception_ptr(RecorderError::writer("The disk is full.")));
     };
     if (writerFirst) writerFails();
-    capture_->fail(PlatformError("The connection to the X server was lost."));
+    capture->fail(PlatformError("The connection to the X server was lost."));
     writerFails();
     EXPECT_EQ(messages,
               std::vector<std::string>{writerFirst ? "The disk is full."
                                                    : "The connection to the X server was lost."});
+    EXPECT_EQ(recorder->stop(), config.url);
   }
   auto recorder = make();
   int calls = 0;
   recorder->setOnFailure([&](std::exception_ptr) { ++calls; });
   recorder->start();
   EXPECT_THROW(recorder->stop(), RecorderError) << "no frames";
-  writer_->onFailure(std::make_exception_ptr(RecorderError::writer("Late.")));
+  writer->onFailure(std::make_exception_ptr(RecorderError::writer("Late.")));
   EXPECT_EQ(calls, 0);
 }
 
 TEST_F(RecorderTest, ClicksAreWatchedOnlyWithTheIndicatorAndOnlyUntilStop) {
-  config_.clickIndicator = false;
-  {
-    auto recorder = make();
-    recorder->start();
-    EXPECT_EQ(clicks_->installs, 0);
-    EXPECT_THROW(recorder->stop(), RecorderError);
-  }
-  config_.clickIndicator = true;
+  config.clickIndicator = false;
+  make()->start();  // dropped at once: winds down without stop()
+  EXPECT_EQ(clicks->installs, 0);
+  config.clickIndicator = true;
   auto recorder = make();
   recorder->start();
-  EXPECT_EQ(clicks_->installs, 1);
-  clock_->time = 5;
-  clicks_->press();
+  EXPECT_EQ(clicks->installs, 1);
+  const int reads = pointer->reads;
+  clicks->press();
+  EXPECT_EQ(pointer->reads, reads + 1);
   deliverFrame(1.0);
   recorder->stop();
-  clicks_->press();  // the monitor is gone: nothing reaches the recorder
-}
-
-// Run under the sanitizers, this is what catches a queue that outlives the pipeline it feeds.
-TEST_F(RecorderTest, ARecorderDroppedWhileRecordingWindsDownSafely) {
-  auto recorder = make();
+  clicks->press();  // the monitor is gone: nothing reaches the recorder
+  EXPECT_EQ(pointer->reads, reads + 2) << "the press and the one frame";
+  // Dropped while recording, under the sanitizers: catches a queue outliving the pipeline it feeds.
+  recorder = make();
   recorder->start();
   for (int i = 0; i < 20; ++i) deliverFrame(1.0 + i / 30.0);
-  clicks_->press();
+  clicks->press();
   recorder.reset();
-  clicks_->press();
-  EXPECT_EQ(recorder.use_count(), 0);
+  clicks->press();
 }
 
 }  // namespace

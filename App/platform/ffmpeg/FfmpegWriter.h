@@ -22,11 +22,6 @@ struct EncoderSettings {
   int threads = 2;  // x264 threads (sliced with zerolatency); the machine has two cores
 };
 
-// width × height × fps × 0.12, truncated: bits per second.
-std::int64_t averageBitRate(const RecorderConfig& config);
-// At most this many frames from one key frame to the next.
-int maxKeyFrameInterval(const RecorderConfig& config);
-
 // The writer on FFmpeg: libx264 into an MP4 file at config.url. While recording the file is a
 // fragmented MP4 whose fragments (at most a second each) reach the kernel as they are cut and the
 // disk right after (synced on a thread of their own), so it stays playable if the process dies or

@@ -7,6 +7,20 @@ extern "C" {
 }
 
 namespace kestrova::ffmpeg {
+namespace {
+
+// width × height × fps × 0.12, truncated: bits per second.
+std::int64_t averageBitRate(const RecorderConfig& config) {
+  return static_cast<std::int64_t>(static_cast<double>(config.width * config.height * config.fps) *
+                                   0.12);
+}
+
+// At most this many frames from one key frame to the next.
+int maxKeyFrameInterval(const RecorderConfig& config) {
+  return static_cast<int>(2 * config.fps);
+}
+
+}  // namespace
 
 CodecContextPtr openH264Encoder(const RecorderConfig& config, const EncoderSettings& settings) {
   // 4:2:0 needs even sizes. Refused here rather than by x264, which leaks when it refuses.
@@ -45,15 +59,6 @@ CodecContextPtr openH264Encoder(const RecorderConfig& config, const EncoderSetti
   }
   if (avcodec_open2(c, codec, nullptr) < 0) throw RecorderError::writer(kConfigureFailed);
   return encoder;
-}
-
-std::int64_t averageBitRate(const RecorderConfig& config) {
-  return static_cast<std::int64_t>(static_cast<double>(config.width * config.height * config.fps) *
-                                   0.12);
-}
-
-int maxKeyFrameInterval(const RecorderConfig& config) {
-  return static_cast<int>(2 * config.fps);
 }
 
 }  // namespace kestrova::ffmpeg

@@ -16,8 +16,7 @@ class FakeImage final : public CapturedImage {
 
   FakeImage(int width, int height, const Painter& paint = {})
       : width_(width), height_(height), pixels_(static_cast<std::size_t>(width) * height) {
-    if (!paint) return;
-    for (int y = 0; y < height; ++y)
+    for (int y = 0; paint && y < height; ++y)
       for (int x = 0; x < width; ++x)
         pixels_[static_cast<std::size_t>(y) * width + x] = paint(x, y);
   }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "HostPorts.h"
@@ -15,22 +16,14 @@ class FakePool final : public OutputBufferPool {
   FakePool(int width, int height, int count) : buffers_(count), storage_(count) {
     const int cw = width / 2, ch = height / 2;
     for (int i = 0; i < count; ++i) {
-      auto& mem = storage_[i];
-      mem.assign(static_cast<std::size_t>(width) * height + 2 * cw * ch, 0);
-      auto& b = buffers_[i];
-      b.pool = this;
-      b.image = {mem.data(),
-                 mem.data() + width * height,
-                 mem.data() + width * height + cw * ch,
-                 width,
-                 cw,
-                 cw,
-                 width,
-                 height};
-      free_.push_back(&b);
+      storage_[i].assign(static_cast<std::size_t>(width) * height + 2 * cw * ch, 0);
+      std::uint8_t* y = storage_[i].data();
+      buffers_[i] = {
+          {y, y + width * height, y + width * height + cw * ch, width, cw, cw, width, height},
+          this};
+      free_.push_back(&buffers_[i]);
     }
   }
-
   FakePool(const FakePool&) = delete;  // buffers point back at their pool
   FakePool& operator=(const FakePool&) = delete;
 
@@ -51,7 +44,7 @@ class FakePool final : public OutputBufferPool {
   std::vector<OutputBuffer*> free_;
 };
 
-// Records what was appended; keeps a copy of the last frame's luma and chroma.
+// Records what was appended; keeps a copy of the last frame's planes.
 class FakeWriterInput final : public WriterInput {
  public:
   FakeWriterInput(int width, int height, int poolSize = 3) : pool_(width, height, poolSize) {}
@@ -82,10 +75,19 @@ class FakeWriterInput final : public WriterInput {
   FakePool pool_;
 };
 
+// Reports the positions in `next`, one a read, then `location`; fill `next` before reads begin.
 class FakePointer final : public PointerSource {
  public:
-  Point mouseLocation() override { return location; }
+  Point mouseLocation() override {
+    ++reads;
+    if (next.empty()) return location;
+    const Point p = next.front();
+    next.pop_front();
+    return p;
+  }
   Point location;
+  std::deque<Point> next;
+  std::atomic<int> reads{0};
 };
 
 // Thread-safe, as the recorder reads it on its queue and in stop().

@@ -52,4 +52,14 @@ struct DecodedFrame {
 bool decodeFrames(const std::filesystem::path& path,
                   const std::function<void(const DecodedFrame&)>& onFrame);
 
+// A top-level box of an MP4 file, read with no help from FFmpeg.
+struct Mp4Box {
+  std::string type;  // e.g. "ftyp", "moov", "moof", "mdat"
+  std::int64_t offset = 0;
+  std::vector<std::uint8_t> bytes;  // the whole box, header included
+};
+
+// The file's top-level boxes in order; with `withBytes` false, each box's bytes are left empty.
+std::vector<Mp4Box> topLevelBoxes(const std::filesystem::path& path, bool withBytes = false);
+
 }  // namespace kestrova::testing

@@ -1,10 +1,15 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
 
 #include "PlanarImage.h"
+#include "WriterInput.h"
 
 namespace kestrova::testing {
 
@@ -52,6 +57,40 @@ inline void paintScreen(const PlanarImage& out, int index) {
   // Something moving.
   const int bx = (index * 7) % std::max(1, w - 96);
   rect(bx, h - h / 6, 96, 64, 81, 90, 240);
+}
+
+// A still window with only a 64×64 box on its way across: a light scene that encodes fast.
+inline void paintStillScreen(const PlanarImage& out, int index) {
+  paintScreen(out, 0);
+  const int x = (index * 8) % std::max(1, out.width - 64);
+  const int top = std::clamp(400, 0, std::max(0, out.height - 64));
+  for (int row = top; row < std::min(top + 64, out.height); ++row) {
+    std::memset(out.y + row * out.strideY + x, 200, std::min(64, out.width));
+  }
+}
+
+// Paints frame `index` into a buffer of `input`'s pool and appends it at `pts` (1/6000 s), waiting
+// while the writer's queue is full; false when there is no buffer or the append is refused.
+inline bool appendScreenFrame(WriterInput& input, std::int64_t pts, int index,
+                              void (*paint)(const PlanarImage&, int) = paintScreen) {
+  while (!input.isReadyForMoreMediaData()) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  PooledBuffer buffer = acquireFrom(*input.pixelBufferPool());
+  if (!buffer) return false;
+  paint(buffer->image, index);
+  return input.append(std::move(buffer), pts);
+}
+
+// The bytes this process has written to disks so far (/proc/self/io), 0 where it is not told.
+inline std::int64_t bytesWrittenToDisk() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::int64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "write_bytes:") return value;
+  }
+  return 0;
 }
 
 }  // namespace kestrova::testing
