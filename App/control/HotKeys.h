@@ -31,6 +31,7 @@ class HotKeys {
   // For sessions whose keys come from a service that answers later (a desktop portal): calls
   // `settled` once, on the main thread, saying whether any key works at all. Where that is known
   // at once, it is never called and the window shows its usual key hints.
+  // NOLINTNEXTLINE(performance-unnecessary-value-param): overrides keep the handler
   virtual void onSettled(std::function<void(bool available)> settled) { (void)settled; }
 };
 

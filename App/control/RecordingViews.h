@@ -24,6 +24,7 @@ class RecordingViews {
   // it, so the recording's first frame cannot catch it: at once where the capture leaves our
   // windows out anyway. Not called if the panel goes another way first (a cancel). May call
   // `cleared` before it returns.
+  // NOLINTNEXTLINE(performance-unnecessary-value-param): overrides keep the handler
   virtual void clearCountdownPanel(std::function<void()> cleared) {
     removeCountdownPanel();
     cleared();

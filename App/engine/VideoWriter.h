@@ -65,6 +65,7 @@ class VideoWriter {
 
   // Set once, right after creation, before the first append. A failure during finish() is not
   // reported here; finish()'s outcome reports any failure, told here before or not.
+  // NOLINTNEXTLINE(performance-unnecessary-value-param): overrides keep the handler
   virtual void setOnFailure(FailureHandler handler) { (void)handler; }
 
   // Ends the recording; called once, on the sample queue, after the last append. `framesWritten`

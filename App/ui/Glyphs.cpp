@@ -105,7 +105,7 @@ class GlyphIconEngine final : public QIconEngine {
     const QRectF box(rect.x() + (rect.width() - side) / 2, rect.y() + (rect.height() - side) / 2,
                      side, side);
     QColor color = color_;
-    if (mode == QIcon::Disabled) color.setAlphaF(color.alphaF() * 0.4);
+    if (mode == QIcon::Disabled) color.setAlphaF(color.alphaF() * 0.4f);
     paintGlyph(*painter, glyph_, box, color);
   }
 

@@ -43,7 +43,7 @@ RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
   auto stream = std::make_shared<wayland::PipeWireStream>(std::move(remote), node, fps);
   RecorderPlatform p;
   p.displays = std::make_shared<wayland::WaylandDisplayList>(stream, node);
-  p.makeCaptureSource = [stream, keepAlive] {
+  p.makeCaptureSource = [stream, keepAlive = std::move(keepAlive)] {
     return std::make_unique<wayland::WaylandCaptureSource>(stream);
   };
   p.makeWriter = [](const RecorderConfig& config) { return ffmpeg::createFfmpegWriter(config); };
@@ -56,8 +56,8 @@ RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
 }
 
 RecordingEngineFactory makeRecordingEngineFactory(const std::string& display,
-                                                  RestoreTokenStore tokens,
-                                                  std::shared_ptr<GrantedMonitor> granted) {
+                                                  const RestoreTokenStore& tokens,
+                                                  const std::shared_ptr<GrantedMonitor>& granted) {
   if (display.empty() && isWaylandSession()) {
     return [tokens, granted](const RecorderConfig& config) -> std::shared_ptr<RecordingEngine> {
       return std::make_shared<ScreenCastRecordingEngine>(config, tokens, granted);

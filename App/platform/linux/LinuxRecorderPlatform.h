@@ -32,8 +32,8 @@ RecorderPlatform makeScreenCastPlatform(UniqueFd remote, std::uint32_t node,
 // inherits a connection that broke during an earlier one. In a Wayland session (and `display`
 // empty) each recording asks the screen-cast portal for its stream, with the token in `tokens`,
 // and tells `granted` (when given) where the monitor it was granted lies.
-RecordingEngineFactory makeRecordingEngineFactory(const std::string& display = {},
-                                                  RestoreTokenStore tokens = {},
-                                                  std::shared_ptr<GrantedMonitor> granted = {});
+RecordingEngineFactory makeRecordingEngineFactory(
+    const std::string& display = {}, const RestoreTokenStore& tokens = {},
+    const std::shared_ptr<GrantedMonitor>& granted = {});
 
 }  // namespace kestrova::linux_desktop

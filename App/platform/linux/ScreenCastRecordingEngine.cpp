@@ -31,8 +31,8 @@ void ScreenCastRecordingEngine::start() {
   portal_->setOnClosed([this] { report(std::make_exception_ptr(PlatformError::sharingEnded())); });
   PortalStream granted = openRecordingStream(*portal_, tokens_);
   if (granted_) granted_->set({granted.logicalPosition, granted.logicalSize});
-  RecorderPlatform platform =
-      makeScreenCastPlatform(std::move(granted.pipeWireFd), granted.nodeId, portal_, cfg_.fps);
+  RecorderPlatform platform = makeScreenCastPlatform(std::move(granted.pipeWireFd), granted.nodeId,
+                                                     portal_, static_cast<int>(cfg_.fps));
 
   // The stream is the display: its pixels are the capture's, whatever the preferences named.
   const DisplayInfo display = platform.displays->displays().at(0);

@@ -14,7 +14,7 @@ ShmSegment::ShmSegment(xcb_connection_t* conn, std::size_t bytes) : conn_(conn),
     throw PlatformError("Could not reserve shared memory for screen capture.");
   }
   void* addr = shmat(shmid, nullptr, 0);
-  if (addr == reinterpret_cast<void*>(-1)) {
+  if (addr == reinterpret_cast<void*>(-1)) {  // NOLINT(performance-no-int-to-ptr): shmat's failure
     shmctl(shmid, IPC_RMID, nullptr);
     throw PlatformError("Could not reserve shared memory for screen capture.");
   }
