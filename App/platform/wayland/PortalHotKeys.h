@@ -48,7 +48,7 @@ class PortalHotKeys final : public QObject, public HotKeys {
   // such portal, or it refused (the user may have declined the desktop's dialog).
   void onSettled(std::function<void(bool available)> settled) override;
 
-  // `key` as the shortcuts specification writes a trigger: "CTRL+ALT+r". Empty for keys it has
+  // `key` in the portal's trigger syntax: "CTRL+ALT+r". Empty for keys it has
   // no name for.
   static QString preferredTrigger(QKeyCombination key);
   // The portal's shortcut id for one of our key ids, and the words the desktop shows for it.
