@@ -111,6 +111,8 @@ run_kestrova() {
   rm -f "$file" # a taken name would get a number
   timed_run "$record" --display 0 --seconds "$seconds" --size "${w}x${h}" --fps "$1" \
     --clicks on --output "$file"
+  # The recorder's own account of what it wrote, skipped and dropped, kept for the summary.
+  grep -i 'frames' "$tmp/err" | sed "s/^/$1 fps: /" >>"$tmp/drops" || true
 }
 
 run_baseline() {
@@ -289,4 +291,5 @@ for fps in $rates; do
       "$(awk -v f="$fps" -v who="$who" '$1 == f && $2 == who && $8 != "quiet"' "$results" | wc -l)/$reps"
   done
 done
+[[ -s $tmp/drops ]] && { echo; echo "kestrova-record's own account, per run:"; cat "$tmp/drops"; }
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
