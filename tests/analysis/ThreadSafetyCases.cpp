@@ -11,15 +11,6 @@ class Counter {
   void add() EXCLUDES(mutex_) {
     MutexLock lock(mutex_);
     bump();
-    wake_.notify_all();
-  }
-  void waitFor(int n) {
-    MutexLock lock(mutex_);
-    while (count_ < n) wake_.wait(lock);
-  }
-  void addAroundAGap() {
-    MutexLock lock(mutex_);
-    bump();
     lock.unlock();
 #ifdef BREAK_AFTER_UNLOCK
     ++count_;
@@ -50,11 +41,11 @@ class Counter {
   }
 
   Mutex mutex_;
-  ConditionVariable wake_;
   int count_ GUARDED_BY(mutex_) = 0;
 };
 
-class OnQueue {
+// State confined to a queue, and to a sequence.
+class Confined {
  public:
   void frameArrived() {
     queue_.post([this] {
@@ -64,24 +55,18 @@ class OnQueue {
       ++frames_;
     });
   }
-
- private:
-  int frames_ GUARDED_BY(queue_) = 0;
-  SerialQueue queue_{"kestrova.test"};
-};
-
-class OnSequence {
- public:
-  void frameArrived() {
+  void clicked() {
 #ifndef BREAK_SEQUENCE_CHECK
     KESTROVA_DCHECK_SEQUENCE(sequence_);
 #endif
-    ++frames_;
+    ++clicks_;
   }
 
  private:
   SequenceChecker sequence_;
-  int frames_ GUARDED_BY(sequence_) = 0;
+  int clicks_ GUARDED_BY(sequence_) = 0;
+  int frames_ GUARDED_BY(queue_) = 0;
+  SerialQueue queue_{"kestrova.test"};
 };
 
 }  // namespace kestrova

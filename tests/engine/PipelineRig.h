@@ -1,9 +1,9 @@
 #pragma once
 
-#include <cmath>
 #include <functional>
 #include <memory>
 
+#include "CaptureGeometry.h"
 #include "FramePipeline.h"
 #include "fakes/FakeCapture.h"
 #include "fakes/FakeWriterInput.h"
@@ -21,29 +21,35 @@ inline RecorderConfig pipelineConfig(double width, double height, int outW, int 
   return c;
 }
 
+// An opaque white square as the click ring: what it covers tells its centre and size, and its
+// peak alpha its opacity.
+inline std::optional<PremultipliedImage> whiteSquare() {
+  return PremultipliedImage{64, 64, std::vector<std::uint8_t>(64 * 64 * 4, 255)};
+}
+
 // A frame pipeline over a fake display image painted by `paint`, writing into a fake input, with
-// the pointer, the clock and the frame requests in the test's hands. The viewport is `view` capture
-// pixels; the camera eases with smoothing 0.5 and no dead zone.
+// the pointer, the clock and the frame requests in the test's hands. The viewport is sized as a
+// recorder sizes it; the camera eases with smoothing 0.5 and no dead zone.
 struct PipelineRig {
-  PipelineRig(const RecorderConfig& config, Size view, const FakeImage::Painter& paint = {},
+  PipelineRig(const RecorderConfig& config, const FakeImage::Painter& paint = {},
               RingFactory ring = {})
-      : image(static_cast<int>(std::lround(config.screenFrame.width() * config.scale)),
-              static_cast<int>(std::lround(config.screenFrame.height() * config.scale)), paint),
+      : geometry(deriveCaptureGeometry(config)),
+        image(int(geometry.capture.width), int(geometry.capture.height), paint),
         input(static_cast<int>(config.width), static_cast<int>(config.height)),
         pipeline(config, pointer, clock, std::move(ring)) {
-    pipeline.installTracker(
-        {{double(image.width()), double(image.height())}, view, 0.5, 0, 0, 0, false});
+    pipeline.installTracker({geometry.capture, geometry.viewport, 0.5, 0, 0, 0, false});
     pipeline.setWriterInput(&input);
     pipeline.setFrameRequester([this] { ++requests; });
   }
 
-  // A frame captured at `pts`, as `tweak` makes it.
-  void frame(double pts, const std::function<void(FakeSample&)>& tweak = {}) {
+  // A frame captured at `pts`, of a screen that changed unless `unchanged`.
+  void frame(double pts, bool unchanged = false) {
     auto s = std::make_shared<FakeSample>(pts, &image);
-    if (tweak) tweak(*s);
+    s->unchanged = unchanged;
     pipeline.handle(std::move(s));
   }
 
+  CaptureGeometry geometry;
   FakePointer pointer;
   FakeClock clock;
   FakeImage image;

@@ -41,17 +41,16 @@ class FakeSample final : public CapturedSample {
  public:
   FakeSample(double pts, CapturedImage* image) : pts_(pts), image_(image) {}
 
-  SampleOutputType outputType() const override { return type; }
-  bool isValid() const override { return valid; }
-  std::optional<AttachmentValue> statusAttachment() const override { return status; }
+  SampleOutputType outputType() const override { return SampleOutputType::screen; }
+  bool isValid() const override { return true; }
+  std::optional<AttachmentValue> statusAttachment() const override {
+    return AttachmentValue{std::int64_t{0}};  // complete
+  }
   CapturedImage* imageBuffer() override { return image_; }
   double presentationTimeSeconds() const override { return pts_; }
   bool imageUnchanged() const override { return unchanged; }
 
-  SampleOutputType type = SampleOutputType::screen;
-  bool valid = true;
   bool unchanged = false;
-  std::optional<AttachmentValue> status = AttachmentValue{std::int64_t{0}};
 
  private:
   double pts_;

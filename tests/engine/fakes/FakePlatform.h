@@ -13,57 +13,40 @@
 
 namespace kestrova::testing {
 
-// A capture source that delivers and fails when the test says so, on the test's thread. What it
-// was asked goes to a log that outlives it, since the recorder drops its source in stop().
+// A capture source the test drives: it calls `sink` and `onFailure` as the capture thread would.
+// What it was asked goes to a log that outlives it, since the recorder drops its source in stop().
 class FakeCaptureSource final : public CaptureSource {
  public:
   struct Log {
+    std::optional<PlatformError> startError;  // what start() throws
     CaptureConfig config;
     int stops = 0;
     std::atomic<int> frameRequests{0};  // asked for from the sample queue
   };
-  FakeCaptureSource(Log& log, std::optional<PlatformError> startError)
-      : log_(log), startError_(std::move(startError)) {}
+  explicit FakeCaptureSource(Log& log) : log_(log) {}
 
-  void start(const CaptureConfig& config, SampleSink sink, FailureHandler onFailure) override {
-    if (startError_) throw *startError_;
+  void start(const CaptureConfig& config, SampleSink s, FailureHandler f) override {
+    if (log_.startError) throw *log_.startError;
     log_.config = config;
-    sink_ = std::move(sink);
-    onFailure_ = std::move(onFailure);
+    sink = std::move(s);
+    onFailure = std::move(f);
   }
-  void stop() override {
-    ++log_.stops;
-    sink_ = nullptr;
-    onFailure_ = nullptr;
-  }
+  void stop() override { ++log_.stops; }
   void requestFrame() override { ++log_.frameRequests; }
   CaptureStats stats() const override { return {}; }
 
-  // Hands `sample` on as the capture thread would.
-  void deliver(std::shared_ptr<CapturedSample> sample) {
-    if (sink_) sink_(std::move(sample));
-  }
-  // Ends the stream abnormally, as a lost X server does.
-  void fail(const PlatformError& error) {
-    if (onFailure_) std::exchange(onFailure_, nullptr)(error);
-  }
+  SampleSink sink;
+  FailureHandler onFailure;
 
  private:
   Log& log_;
-  std::optional<PlatformError> startError_;
-  SampleSink sink_;
-  FailureHandler onFailure_;
 };
 
-// A fixed list of displays, or a failure to list them.
+// A fixed list of displays.
 class FakeDisplayList final : public DisplayList {
  public:
-  std::vector<DisplayInfo> displays() override {
-    if (error) throw *error;
-    return list;
-  }
+  std::vector<DisplayInfo> displays() override { return list; }
   std::vector<DisplayInfo> list;
-  std::optional<PlatformError> error;
 };
 
 // A click monitor whose presses the test makes by calling press(), on the test's thread.
@@ -71,23 +54,22 @@ class FakeClickMonitor final : public ClickMonitor {
  public:
   std::unique_ptr<ClickMonitorToken> install(ClickHandler handler) override {
     ++installs;
-    auto installed = std::make_shared<ClickHandler>(std::move(handler));
-    handlers_.push_back(installed);
-    return std::make_unique<Token>(std::move(installed));
+    auto token = std::make_unique<Token>();
+    token->handler = std::make_shared<ClickHandler>(std::move(handler));
+    installed_ = token->handler;
+    return token;
   }
-  // Calls every handler still installed, as one press would.
+  // Calls the handler if it is still installed, as one press would.
   void press() {
-    for (const auto& weak : handlers_)
-      if (auto h = weak.lock()) (*h)();
+    if (auto h = installed_.lock()) (*h)();
   }
   int installs = 0;
 
  private:
   struct Token final : ClickMonitorToken {
-    explicit Token(std::shared_ptr<ClickHandler> h) : handler(std::move(h)) {}
     std::shared_ptr<ClickHandler> handler;  // removing the monitor drops it
   };
-  std::vector<std::weak_ptr<ClickHandler>> handlers_;
+  std::weak_ptr<ClickHandler> installed_;
 };
 
 // A writer without a file: finish() remembers the frame count and completes at once, as the real

@@ -28,7 +28,7 @@ class FakePool final : public OutputBufferPool {
   FakePool& operator=(const FakePool&) = delete;
 
   OutputBuffer* acquire() override {
-    if (exhausted || free_.empty()) return nullptr;
+    if (free_.empty()) return nullptr;
     OutputBuffer* b = free_.back();
     free_.pop_back();
     return b;
@@ -36,28 +36,23 @@ class FakePool final : public OutputBufferPool {
   void release(OutputBuffer* buffer) override { free_.push_back(buffer); }
   std::size_t available() const { return free_.size(); }
 
-  bool exhausted = false;
-
  private:
   std::vector<OutputBuffer> buffers_;
   std::vector<std::vector<std::uint8_t>> storage_;
   std::vector<OutputBuffer*> free_;
 };
 
-// Records what was appended; keeps a copy of the last frame's planes.
+// Records what was appended; keeps a copy of the last frame's luma.
 class FakeWriterInput final : public WriterInput {
  public:
   FakeWriterInput(int width, int height, int poolSize = 3) : pool_(width, height, poolSize) {}
 
   bool isReadyForMoreMediaData() const override { return ready; }
-  OutputBufferPool* pixelBufferPool() override { return hasPool ? &pool_ : nullptr; }
+  OutputBufferPool* pixelBufferPool() override { return &pool_; }
   bool append(PooledBuffer buffer, std::int64_t presentationTime) override {
-    ++appendCalls;
     if (refuse) return false;
     const PlanarImage& img = buffer->image;
     lastY.assign(img.y, img.y + img.strideY * img.height);
-    lastU.assign(img.u, img.u + img.strideU * img.height / 2);
-    lastV.assign(img.v, img.v + img.strideV * img.height / 2);
     times.push_back(presentationTime);
     return true;  // `buffer` goes back to the pool here, as the writer would once encoded
   }
@@ -65,11 +60,9 @@ class FakeWriterInput final : public WriterInput {
   FakePool& pool() { return pool_; }
 
   bool ready = true;
-  bool hasPool = true;
   bool refuse = false;
-  int appendCalls = 0;
   std::vector<std::int64_t> times;
-  std::vector<std::uint8_t> lastY, lastU, lastV;
+  std::vector<std::uint8_t> lastY;
 
  private:
   FakePool pool_;
@@ -93,12 +86,8 @@ class FakePointer final : public PointerSource {
 // Thread-safe, as the recorder reads it on its queue and in stop().
 class FakeClock final : public HostClock {
  public:
-  double now() const override {
-    ++reads;
-    return time;
-  }
+  double now() const override { return time; }
   std::atomic<double> time{0};
-  mutable std::atomic<int> reads{0};
 };
 
 }  // namespace kestrova::testing
