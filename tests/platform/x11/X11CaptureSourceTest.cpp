@@ -217,7 +217,8 @@ TEST_F(X11CaptureSourceTest, GrabsThatKeepFailingAreToldOnce) {
 }
 
 // A monitor made on no output, the way `xrandr --setmonitor` makes it, beside the output's own: it
-// is listed, captured alone, fails once when it goes, and refuses a start once it has moved.
+// is listed, delivers only what changes on it, fails once when it goes, and refuses a start once it
+// has moved.
 TEST_F(X11CaptureSourceTest, AMonitorOfTwoIsListedCapturedAloneAndItsLossFailsOnce) {
   const xcb_atom_t right = scene_.intern("RIGHT");
   ASSERT_TRUE(scene_.setMonitor(right, {512, 0, 512, 384}, XCB_NONE));
@@ -228,9 +229,13 @@ TEST_F(X11CaptureSourceTest, AMonitorOfTwoIsListedCapturedAloneAndItsLossFailsOn
   // Named by its atom, flagged; y up from the bottom of the 768-high root.
   EXPECT_EQ(*it, (DisplayInfo{0x80000000u | right, "RIGHT", Rect{{512, 384}, {512, 384}}, 1}));
 
+  const xcb_window_t beside = scene_.window({10, 10, 50, 50}, 0, nullptr);
   start(60, *it);
   ASSERT_TRUE(samples_.waitFor(1));
   EXPECT_EQ(latest()->imageBuffer()->width(), 512);
+  scene_.fill(beside, {0, 0, 50, 50}, 0xff0000);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(samples_.count(), 1) << "damage beside the monitor";
 
   xcb_randr_delete_monitor(scene_.c(), scene_.root(), right);
   scene_.sync();
