@@ -34,10 +34,6 @@ class Inbox {
     std::lock_guard lock(mutex_);
     return std::exchange(items_, {});
   }
-  std::size_t held() {
-    std::lock_guard lock(mutex_);
-    return items_.size();
-  }
 
  private:
   std::mutex mutex_;

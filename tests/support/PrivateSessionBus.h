@@ -1,8 +1,9 @@
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdlib>
 #include <string>
+
+#include "Daemon.h"
 
 namespace kestrova::testing {
 
@@ -13,18 +14,14 @@ class PrivateSessionBus {
  public:
   // Starts the daemon; address() is empty when dbus-daemon is missing or did not start.
   PrivateSessionBus();
-  ~PrivateSessionBus();
-
-  PrivateSessionBus(const PrivateSessionBus&) = delete;
-  PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
 
   const std::string& address() const { return address_; }
   // Makes DBUS_SESSION_BUS_ADDRESS name this bus for the rest of the process (before any
   // QDBusConnection::sessionBus()).
-  void exportAddress() const;
+  void exportAddress() const { setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1); }
 
  private:
-  pid_t pid_ = -1;
+  Daemon daemon_;
   std::string address_;
 };
 

@@ -1,9 +1,6 @@
 #include "XvfbServer.h"
 
-#include <cstdlib>
 #include <stdexcept>
-
-#include "Daemon.h"
 
 namespace kestrova::testing {
 
@@ -18,24 +15,12 @@ XvfbServer::XvfbServer(int width, int height, const std::vector<std::string>& ex
   for (const std::string& arg : extraArgs) argv.push_back(arg.c_str());
   argv.push_back(nullptr);
   // Xvfb writes its display number once it accepts connections.
-  const std::string number = startDaemon(argv, pid_);
+  const std::string number = daemon_.start(argv);
   if (number.empty()) {
-    kill();
+    daemon_.end();
     throw std::runtime_error("Xvfb did not start (is the xvfb package installed?)");
   }
   display_ = ":" + number;
-}
-
-XvfbServer::~XvfbServer() {
-  kill();
-}
-
-void XvfbServer::exportDisplay() const {
-  setenv("DISPLAY", display_.c_str(), 1);
-}
-
-void XvfbServer::kill() {
-  endDaemon(pid_);
 }
 
 }  // namespace kestrova::testing

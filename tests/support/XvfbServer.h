@@ -1,9 +1,10 @@
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "Daemon.h"
 
 namespace kestrova::testing {
 
@@ -14,20 +15,16 @@ class XvfbServer {
   // Starts Xvfb with one screen of `width`×`height` at 24 bits, plus `extraArgs` (e.g.
   // "-extension", "MIT-SHM" for a server without it); throws std::runtime_error on failure.
   XvfbServer(int width, int height, const std::vector<std::string>& extraArgs = {});
-  ~XvfbServer();
-
-  XvfbServer(const XvfbServer&) = delete;
-  XvfbServer& operator=(const XvfbServer&) = delete;
 
   // ":N", for DISPLAY or xcb_connect.
   const std::string& display() const { return display_; }
   // Makes DISPLAY name this server for the rest of the process.
-  void exportDisplay() const;
-  // Kills the server now (to test a display that goes away); the destructor then does nothing.
-  void kill();
+  void exportDisplay() const { setenv("DISPLAY", display_.c_str(), 1); }
+  // Kills the server now (to test a display that goes away).
+  void kill() { daemon_.end(); }
 
  private:
-  pid_t pid_ = -1;
+  Daemon daemon_;
   std::string display_;
 };
 

@@ -10,7 +10,6 @@
 #include <xcb/xtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
@@ -60,20 +59,14 @@ class X11Scene {
              int originY = 0) const {
     const xcb_gcontext_t gc = xcb_generate_id(c());
     xcb_create_gc(c(), gc, d, 0, nullptr);
-    const std::size_t maxBytes = xcb_get_maximum_request_length(c()) * 4 - 64;
-    const int rowsPerRequest = std::max(1, static_cast<int>(maxBytes / (rect.width * 4)));
-    std::vector<std::uint32_t> strip;
-    for (int y0 = 0; y0 < rect.height; y0 += rowsPerRequest) {
-      const int rows = std::min(rowsPerRequest, rect.height - y0);
-      strip.resize(static_cast<std::size_t>(rect.width) * rows);
-      for (int y = 0; y < rows; ++y)
-        for (int x = 0; x < rect.width; ++x)
-          strip[static_cast<std::size_t>(y) * rect.width + x] = paint(rect.x + x, rect.y + y0 + y);
+    std::vector<std::uint32_t> row(static_cast<std::size_t>(rect.width));
+    for (int y = rect.y; y < rect.y + rect.height; ++y) {
+      for (int x = 0; x < rect.width; ++x) row[static_cast<std::size_t>(x)] = paint(rect.x + x, y);
       xcb_put_image(c(), XCB_IMAGE_FORMAT_Z_PIXMAP, d, gc, static_cast<std::uint16_t>(rect.width),
-                    static_cast<std::uint16_t>(rows), static_cast<std::int16_t>(rect.x - originX),
-                    static_cast<std::int16_t>(rect.y - originY + y0), 0, 24,
-                    static_cast<std::uint32_t>(strip.size() * 4),
-                    reinterpret_cast<const std::uint8_t*>(strip.data()));
+                    1, static_cast<std::int16_t>(rect.x - originX),
+                    static_cast<std::int16_t>(y - originY), 0, 24,
+                    static_cast<std::uint32_t>(row.size() * 4),
+                    reinterpret_cast<const std::uint8_t*>(row.data()));
     }
     xcb_free_gc(c(), gc);
     sync();
@@ -195,19 +188,18 @@ class X11Scene {
       throw std::runtime_error("no RandR output");
     xcb_randr_output_t output = xcb_randr_get_screen_resources_current_outputs(res.get())[0];
     const xcb_randr_crtc_t crtc = xcb_randr_get_screen_resources_current_crtcs(res.get())[0];
-    char name[32];
     // A name of its own: the server refuses a second mode of the same name.
     static int modesMade = 0;
-    std::snprintf(name, sizeof name, "test-%dx%d-%d", width, height, ++modesMade);
+    const std::string name = "test-mode-" + std::to_string(++modesMade);
     xcb_randr_mode_info_t mode{};
     mode.width = static_cast<std::uint16_t>(width);
     mode.height = static_cast<std::uint16_t>(height);
     mode.htotal = mode.width;
     mode.vtotal = mode.height;
     mode.dot_clock = static_cast<std::uint32_t>(60 * width * height);
-    mode.name_len = static_cast<std::uint16_t>(std::strlen(name));
+    mode.name_len = static_cast<std::uint16_t>(name.size());
     XcbReply<xcb_randr_create_mode_reply_t> made(xcb_randr_create_mode_reply(
-        c(), xcb_randr_create_mode(c(), root(), mode, mode.name_len, name), nullptr));
+        c(), xcb_randr_create_mode(c(), root(), mode, mode.name_len, name.c_str()), nullptr));
     if (!made) throw std::runtime_error("no mode");
     XcbReply<xcb_generic_error_t>(
         xcb_request_check(c(), xcb_randr_add_output_mode_checked(c(), output, made->mode)));
