@@ -4,7 +4,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QVariantMap>
 
 #include <stdexcept>
@@ -14,41 +14,29 @@ namespace {
 
 const QString kRemoteDesktop = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
 const QString kScreenCast = QStringLiteral("org.gnome.Mutter.ScreenCast");
-// mutter's own numbering (the portal's differs): 0 hidden, 1 embedded, 2 metadata.
-constexpr uint kCursorEmbedded = 1;
-constexpr uint kCursorAsMetadata = 2;
 
 }  // namespace
 
 MutterCast::MutterCast(QDBusConnection bus, Cursor cursor, const QString& connector)
     : bus_(std::move(bus)) {
-  const auto path = [](const QDBusMessage& reply) {
-    return reply.arguments().value(0).value<QDBusObjectPath>().path();
-  };
+  const auto path = [](const QVariant& v) { return v.value<QDBusObjectPath>().path(); };
   remotePath_ = path(
       call(kRemoteDesktop, "/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop, "CreateSession"));
-  const QString sessionId = call(kRemoteDesktop, remotePath_, "org.freedesktop.DBus.Properties",
-                                 "Get", {kRemoteDesktop + ".Session", QStringLiteral("SessionId")})
-                                .arguments()
-                                .value(0)
-                                .value<QDBusVariant>()
-                                .variant()
-                                .toString();
+  const QVariant sessionId = call(kRemoteDesktop, remotePath_, "org.freedesktop.DBus.Properties",
+                                  "Get", {kRemoteDesktop + ".Session", QStringLiteral("SessionId")})
+                                 .value<QDBusVariant>()
+                                 .variant();
   const QString castPath =
       path(call(kScreenCast, "/org/gnome/Mutter/ScreenCast", kScreenCast, "CreateSession",
                 {QVariantMap{{"remote-desktop-session-id", sessionId}}}));
-  const uint mode = cursor == Cursor::metadata ? kCursorAsMetadata : kCursorEmbedded;
   streamPath_ = path(call(kScreenCast, castPath, kScreenCast + ".Session", "RecordMonitor",
-                          {connector, QVariantMap{{"cursor-mode", mode}}}));
+                          {connector, QVariantMap{{"cursor-mode", static_cast<uint>(cursor)}}}));
   bus_.connect(kScreenCast, streamPath_, kScreenCast + ".Stream", "PipeWireStreamAdded", this,
                SLOT(streamAdded(uint)));
   // A cast tied to a remote-desktop session starts with it.
   call(kRemoteDesktop, remotePath_, kRemoteDesktop + ".Session", "Start");
-  QElapsedTimer waited;
-  waited.start();
-  while (!node_ && waited.elapsed() < 10000) {
+  for (QDeadlineTimer deadline(10000); !node_ && !deadline.hasExpired();)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  }
   if (!node_) throw std::runtime_error("mutter announced no PipeWire stream for its cast");
 }
 
@@ -56,7 +44,7 @@ MutterCast::~MutterCast() {
   try {
     stop();
   } catch (const std::exception&) {
-    // mutter is gone already: nothing left to end.
+    // Ended already, or mutter is gone: nothing left to end.
   }
 }
 
@@ -70,13 +58,11 @@ void MutterCast::moveTo(double x, double y) {
 }
 
 void MutterCast::stop() {
-  if (stopped_) return;
-  stopped_ = true;
   call(kRemoteDesktop, remotePath_, kRemoteDesktop + ".Session", "Stop");
 }
 
-QDBusMessage MutterCast::call(const QString& service, const QString& path, const QString& interface,
-                              const QString& method, const QList<QVariant>& args) {
+QVariant MutterCast::call(const QString& service, const QString& path, const QString& interface,
+                          const QString& method, const QList<QVariant>& args) {
   QDBusMessage m = QDBusMessage::createMethodCall(service, path, interface, method);
   m.setArguments(args);
   QDBusMessage reply = bus_.call(m, QDBus::Block, 10000);
@@ -84,7 +70,7 @@ QDBusMessage MutterCast::call(const QString& service, const QString& path, const
     throw std::runtime_error("mutter: " + method.toStdString() +
                              " failed: " + reply.errorMessage().toStdString());
   }
-  return reply;
+  return reply.arguments().value(0);
 }
 
 }  // namespace kestrova::testing

@@ -18,8 +18,9 @@ class MutterCast : public QObject {
   Q_OBJECT
 
  public:
-  // How the pointer reaches the stream's consumer.
-  enum class Cursor { metadata, embedded };
+  // How the pointer reaches the stream's consumer, in mutter's own numbering (the portal's
+  // differs).
+  enum class Cursor : uint { embedded = 1, metadata = 2 };
 
   // Casts the monitor on `connector` ("Meta-1" is a second virtual monitor). Throws
   // std::runtime_error when mutter refuses or no stream appears.
@@ -32,21 +33,21 @@ class MutterCast : public QObject {
 
   // Moves the pointer to (x, y), monitor pixels from the top-left.
   void moveTo(double x, double y);
-  // Ends the cast as the desktop's "stop sharing" does: its stream goes away.
+  // Ends the cast as the desktop's "stop sharing" does: its stream goes away. Once.
   void stop();
 
  private slots:
   void streamAdded(uint node);
 
  private:
-  QDBusMessage call(const QString& service, const QString& path, const QString& interface,
-                    const QString& method, const QList<QVariant>& args = {});
+  // The reply's first argument.
+  QVariant call(const QString& service, const QString& path, const QString& interface,
+                const QString& method, const QList<QVariant>& args = {});
 
   QDBusConnection bus_;
   QString remotePath_;
   QString streamPath_;
   std::uint32_t node_ = 0;
-  bool stopped_ = false;
 };
 
 }  // namespace kestrova::testing

@@ -1,7 +1,8 @@
 // A Wayland client for the lab: a full-screen window whose colour says where each pixel lies (red
 // grows with x, green with y) and whose blue steps every frame, so a recording's frames tell which
 // part of the screen they show and that the screen kept changing. Its pointer is a magenta square
-// with the hot spot at its top-left, easy to find in a video. Prints "shown" once painted.
+// with the hot spot at its top-left, easy to find in a video. Prints "shown WxH" as it paints a
+// new size.
 //
 // usage: wayland_pattern_window FPS   (0: one still picture)
 #include <QCursor>
@@ -10,7 +11,6 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QRasterWindow>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,19 +24,18 @@ class PatternWindow : public QRasterWindow {
     QPixmap square(16, 16);
     square.fill(QColor(255, 0, 255));
     setCursor(QCursor(square, 0, 0));
-    if (fps > 0) {
-      connect(&timer_, &QTimer::timeout, this, [this] {
-        ++frame_;
-        update();
-      });
-      timer_.start(1000 / fps);
-    }
+    if (fps > 0) startTimer(1000 / fps);
   }
 
  protected:
+  void timerEvent(QTimerEvent*) override {
+    ++frame_;
+    update();
+  }
+
   void paintEvent(QPaintEvent*) override {
     const int w = width(), h = height();
-    if (pictures_.empty() || pictures_[0].width() != w || pictures_[0].height() != h) {
+    if (pictures_.empty() || pictures_[0].size() != size()) {
       pictures_.clear();
       for (int k = 0; k < 8; ++k) {
         QImage img(w, h, QImage::Format_RGB32);
@@ -46,20 +45,15 @@ class PatternWindow : public QRasterWindow {
         }
         pictures_.push_back(std::move(img));
       }
-    }
-    QPainter(this).drawImage(0, 0, pictures_[static_cast<std::size_t>(frame_ % 8)]);
-    if (!shown_) {
-      shown_ = true;
       std::printf("shown %dx%d\n", w, h);
       std::fflush(stdout);
     }
+    QPainter(this).drawImage(0, 0, pictures_[static_cast<std::size_t>(frame_ % 8)]);
   }
 
  private:
-  QTimer timer_;
   std::vector<QImage> pictures_;
   int frame_ = 0;
-  bool shown_ = false;
 };
 
 }  // namespace

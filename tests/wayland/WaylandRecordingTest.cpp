@@ -1,33 +1,28 @@
-// The recorder on a real headless GNOME session: mutter casts its screen through PipeWire with the
-// pointer as metadata, a Wayland client animates a coded pattern, mutter's remote-desktop API
-// drives the pointer, and the file is decoded again to see what a viewer would see.
+// The recorder on a real headless GNOME session with two monitors: mutter casts the first through
+// PipeWire with the pointer as metadata, a Wayland client animates a coded pattern on it, mutter's
+// remote-desktop API drives the pointer, and the files are decoded again to see what a viewer
+// would see.
 #include <gtest/gtest.h>
-#include <linux/input.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "CursorOverlay.h"
-#include "EvdevClickMonitor.h"
 #include "LinuxRecorderPlatform.h"
-#include "Mp4Probe.h"
 #include "MutterCast.h"
-#include "Recorder.h"
+#include "PatternRecording.h"
 #include "RecorderError.h"
 #include "ViewportTracker.h"
 #include "WaylandSession.h"
@@ -40,32 +35,46 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using testing::DecodedFrame;
 using testing::MutterCast;
-using testing::WaylandSession;
 namespace fs = std::filesystem;
 
 // The size CI's software-rendered compositor keeps up with; the output is a quarter of it, so the
-// viewport has room to follow and maps one to one onto the output.
-constexpr int kScreenW = 1280, kScreenH = 720;
+// viewport has room to follow and maps one to one onto the output. The second monitor, right of
+// the first and not recorded, is where the program's toolbar may go.
+constexpr int kScreenW = 1280, kScreenH = 720, kOtherW = 800, kOtherH = 600;
 constexpr int kOutW = 640, kOutH = 360;
 constexpr int kFps = 30;
+constexpr testing::CodedPattern kPattern{kScreenW, kScreenH};
 // How far a decoded origin may be from the viewport's: the pattern's colour steps and the codec.
 constexpr double kTolX = 6 + 1.5 * kScreenW / 255.0, kTolY = 6 + 1.5 * kScreenH / 255.0;
 
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-constexpr bool kAtSpeed = false;
-#else
-constexpr bool kAtSpeed = true;
-#endif
-
 // One session for the whole binary, or why there is none.
-std::unique_ptr<WaylandSession> session;
+std::unique_ptr<testing::WaylandSession> session;
 std::string unavailable;
 
-fs::path scratchDir() {
-  const auto dir = fs::temp_directory_path() / ("kestrova-wl-test-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  return dir;
+fs::path scratch() {
+  return fs::temp_directory_path() / ("kestrova-wl-test-" + std::to_string(getpid()));
 }
+
+class WaylandRecording : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+      session = std::make_unique<testing::WaylandSession>(kScreenW, kScreenH, kOtherW, kOtherH);
+      session->exportEnvironment();
+      fs::create_directories(scratch());
+    } catch (const testing::SessionUnavailable& e) {
+      unavailable = e.what();
+    }
+  }
+  static void TearDownTestSuite() {
+    session.reset();
+    fs::remove_all(scratch());
+  }
+  void SetUp() override {
+    if (!session) GTEST_SKIP() << unavailable;
+  }
+};
 
 // Polls `ready` until it holds; false on timeout, a guard against hanging.
 bool waitUntil(const std::function<bool()>& ready, Clock::duration timeout) {
@@ -76,67 +85,59 @@ bool waitUntil(const std::function<bool()>& ready, Clock::duration timeout) {
   return true;
 }
 
-// The pattern client, on screen while this lives.
-class Pattern {
- public:
-  explicit Pattern(int fps) {
-    const std::string log = session->folder() + "/pattern.log";
-    fs::remove(log);
-    pid_ = session->spawn("pattern", {KESTROVA_PATTERN_WINDOW, std::to_string(fps)});
-    std::string line;
-    waitUntil(
-        [&] {
-          std::ifstream in(log);
-          while (std::getline(in, line))
-            if (line.rfind("shown", 0) == 0) return true;
-          return false;
-        },
-        20s);
-    EXPECT_EQ(line, "shown " + std::to_string(kScreenW) + "x" + std::to_string(kScreenH))
-        << "the pattern does not cover the monitor (see " << log << ")";
-  }
-  ~Pattern() { session->end(pid_); }
-
- private:
-  pid_t pid_;
-};
-
-struct Rgb {
-  double r, g, b;
-};
-Rgb rgbAt(const DecodedFrame& f, int x, int y) {
-  const double Y = 1.164 * (f.y(x, y) - 16), U = f.u(x, y) - 128.0, V = f.v(x, y) - 128.0;
-  return {Y + 1.596 * V, Y - 0.392 * U - 0.813 * V, Y + 2.017 * U};
+// The first line starting with `prefix` in the log of the session's process `name`, waited for.
+std::string logLine(const std::string& name, const std::string& prefix, Clock::duration timeout) {
+  std::string found;
+  waitUntil(
+      [&] {
+        std::ifstream in(session->folder() + "/" + name + ".log");
+        while (std::getline(in, found))
+          if (found.rfind(prefix, 0) == 0) return true;
+        return false;
+      },
+      timeout);
+  return found;
 }
 
-// Where on the screen a decoded frame was cut from, read back from the pattern's coding.
-Point decodedOrigin(const DecodedFrame& f) {
-  std::vector<double> xs, ys;
-  for (int y = 4; y < f.height - 4; y += 8) {
-    for (int x = 4; x < f.width - 4; x += 8) {
-      const Rgb c = rgbAt(f, x, y);
-      xs.push_back(c.r * (kScreenW - 1) / 255.0 - x);
-      ys.push_back(c.g * (kScreenH - 1) / 255.0 - y);
-    }
+// `kestrova VERB` against the program running in the session: the line it printed.
+std::string ask(const std::string& verb) {
+  fs::remove(session->folder() + "/verb.log");
+  int status = -1;
+  waitpid(session->spawn("verb", {KESTROVA_APP, verb}), &status, 0);
+  return logLine("verb", "", 0s);
+}
+
+// The pattern client over the first monitor while this lives; `fps` 0 paints one still picture.
+struct Pattern {
+  explicit Pattern(int fps) {
+    fs::remove(session->folder() + "/pattern.log");
+    pid = session->spawn("pattern", {KESTROVA_PATTERN_WINDOW, std::to_string(fps)});
+    EXPECT_EQ(logLine("pattern", "shown", 20s),
+              "shown " + std::to_string(kScreenW) + "x" + std::to_string(kScreenH))
+        << "the pattern does not cover the first monitor";
   }
-  const auto median = [](std::vector<double>& v) {
-    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
-    return v[v.size() / 2];
-  };
-  return {median(xs), median(ys)};
+  ~Pattern() { session->end(pid); }
+  pid_t pid;
+};
+
+fs::path mp4In(const fs::path& folder) {
+  for (const auto& entry : fs::directory_iterator(folder))
+    if (entry.path().extension() == ".mp4") return entry.path();
+  return {};
+}
+
+// How far a decoded pixel of a frame cut at `viewport` is from the pattern's colour there.
+double offPattern(const DecodedFrame& f, const Rect& viewport, int x, int y) {
+  const double Y = 1.164 * (f.y(x, y) - 16), U = f.u(x, y) - 128.0, V = f.v(x, y) - 128.0;
+  const double r = (viewport.minX() + x) * 255 / (kScreenW - 1);
+  const double g = (viewport.minY() + y) * 255 / (kScreenH - 1);
+  return std::abs(Y + 1.596 * V - r) + std::abs(Y - 0.392 * U - 0.813 * V - g) +
+         std::max(0.0, Y + 2.017 * U - 56);  // the pattern's blue steps up to 56
 }
 
 bool near(Point origin, const Rect& viewport) {
   return std::abs(origin.x - viewport.minX()) <= kTolX &&
          std::abs(origin.y - viewport.minY()) <= kTolY;
-}
-
-// How far a decoded pixel of a frame cut at `viewport` is from the pattern's colour there.
-double offPattern(const DecodedFrame& f, const Rect& viewport, int x, int y) {
-  const Rgb c = rgbAt(f, x, y);
-  const double r = (viewport.minX() + x) * 255 / (kScreenW - 1);
-  const double g = (viewport.minY() + y) * 255 / (kScreenH - 1);
-  return std::abs(c.r - r) + std::abs(c.g - g) + std::max(0.0, c.b - 56);  // blue steps to 56
 }
 
 // The viewport the tracker settles on with the pointer at rest at `p`.
@@ -145,242 +146,91 @@ Rect settledViewport(Point p) {
   return tracker.update(p, 0);
 }
 
-class WaylandRecording : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    std::signal(SIGPIPE, SIG_IGN);
-    if (session || !unavailable.empty()) return;
-    try {
-      session = std::make_unique<WaylandSession>(kScreenW, kScreenH);
-      session->exportEnvironment();
-    } catch (const testing::SessionUnavailable& e) {
-      unavailable = e.what();
-    }
-  }
-  static void TearDownTestSuite() {
-    session.reset();
-    fs::remove_all(scratchDir());
-  }
-  void SetUp() override {
-    if (!session) GTEST_SKIP() << unavailable;
-  }
-};
-
 // The pointer rests at each stop in turn, walking between them. The last stop is held longest: a
 // busy compositor may lag a second behind the pointer.
 const std::vector<Point> kStops = {{200, 150}, {900, 500}, {1150, 130}};
 
-std::vector<fs::path> mp4sIn(const fs::path& folder) {
-  std::vector<fs::path> found;
-  for (const auto& entry : fs::directory_iterator(folder))
-    if (entry.path().extension() == ".mp4") found.push_back(entry.path());
-  return found;
-}
-
-// Waits for the program's file in `folder` (the writer makes it when the recording starts), then
-// walks the pointer from the first stop to the last. False when no file came.
-bool walkWhileRecording(MutterCast& pointer, const fs::path& folder) {
-  if (!waitUntil([&] { return !mp4sIn(folder).empty(); }, 20s)) return false;
-  Point at = kStops[0];
+// The program as a user drives it from a shortcut: `kestrova --toggle` starts it, countdown and
+// all, and a second one, through the running copy, stops. The camera settles on each stop in turn,
+// as the tracker would, and the pointer (which the compositor leaves out of the pixels) is drawn
+// back in at its hot spot. No window of the program reaches the video: the countdown is gone
+// before the first frame, and the toolbar goes to the monitor not recorded.
+TEST_F(WaylandRecording, TheProgramFollowsThePointerAndKeepsItsWindowsOutOfTheVideo) {
+  Pattern pattern(kFps);
+  MutterCast pointer(session->bus());  // its own stream stays unused: it drives the pointer
+  const fs::path folder = scratch() / "program";
+  fs::create_directories(folder);
+  session->writePreferences("outputPath=" + folder.string() +
+                            "\npreset=custom\ncustomW=" + std::to_string(kOutW) +
+                            "\ncustomH=" + std::to_string(kOutH) + "\nfps=" + std::to_string(kFps) +
+                            "\nsmoothing=0\ndeadZone=0\nclicks=false\n");
+  pointer.moveTo(kStops[0].x, kStops[0].y);
+  const pid_t app = session->spawn("kestrova", {KESTROVA_APP, "--toggle"});
+  ASSERT_TRUE(waitUntil([&] { return !mp4In(folder).empty(); }, 20s))
+      << "the program did not record (see " << session->folder() << "/kestrova.log)";
   for (std::size_t i = 1; i < kStops.size(); ++i) {
     std::this_thread::sleep_for(1500ms);
+    const Point from = kStops[i - 1], to = kStops[i];
     for (int step = 1; step <= 10; ++step) {
-      pointer.moveTo(at.x + (kStops[i].x - at.x) * step / 10,
-                     at.y + (kStops[i].y - at.y) * step / 10);
+      pointer.moveTo(from.x + (to.x - from.x) * step / 10, from.y + (to.y - from.y) * step / 10);
       std::this_thread::sleep_for(16ms);
     }
-    at = kStops[i];
   }
-  return true;
-}
+  std::this_thread::sleep_for(3s);
+  ask("--toggle");
+  const bool finished = waitUntil(
+      [] {
+        std::this_thread::sleep_for(100ms);
+        return ask("--status") == "idle 00:00";
+      },
+      15s);
+  session->end(app);
+  ASSERT_TRUE(finished) << "the recording did not finish";
 
-// The one file in `folder`: the camera settles on each stop in turn, as the tracker would, and the
-// pointer (which the compositor leaves out of the pixels) is drawn back in at its hot spot.
-void expectFollowedTheStops(const fs::path& folder) {
-  const std::vector<fs::path> files = mp4sIn(folder);
-  ASSERT_EQ(files.size(), 1u);
-  const fs::path& url = files[0];
-  const testing::Mp4Probe probe = testing::probeMp4(url);
-  ASSERT_TRUE(probe.opened) << probe.error;
-  EXPECT_EQ(probe.width, kOutW);
-  EXPECT_EQ(probe.height, kOutH);
-  EXPECT_EQ(probe.decodedFrames, static_cast<int>(probe.pts.size()));
-
-  // Each frame shows the camera at rest at one of the stops (-1: on its way between two), and
-  // whether the pointer is drawn at that stop's hot spot.
-  std::vector<std::pair<int, bool>> seen;
-  std::vector<int> atStop(kStops.size(), 0);
-  std::size_t reached = 0;
-  ASSERT_TRUE(testing::decodeFrames(url, [&](const DecodedFrame& f) {
-    const Point got = decodedOrigin(f);
-    std::pair<int, bool> s{-1, false};
-    for (std::size_t i = 0; i < kStops.size(); ++i) {
-      const Rect want = settledViewport(kStops[i]);
-      if (!near(got, want)) continue;
-      EXPECT_GE(i, reached) << "the camera went back to stop " << i << " at " << f.pts / 6000.0;
-      reached = std::max(reached, i);
-      ++atStop[i];
-      // Something else than the pattern inside the pointer, right of and below its hot spot, and
-      // the pattern well aside of it. Which image mutter sends depends on when the shape last
-      // changed (the client's magenta square, the theme's arrow, or our own stand-in arrow).
-      const int hx = static_cast<int>(kStops[i].x - want.minX());
-      const int hy = static_cast<int>(kStops[i].y - want.minY());
-      s = {static_cast<int>(i),
-           offPattern(f, want, hx + 3, hy + 8) > 60 && offPattern(f, want, hx + 40, hy + 8) < 40};
+  // Per frame: the stop the camera rests at, if any, whether the pointer is drawn there, and
+  // whether anything but the pattern and the pointer shows.
+  std::vector<int> atStop(kStops.size(), 0), drawn(kStops.size(), 0);
+  int frames = 0, reached = 0, framesWithOurs = 0;
+  ASSERT_TRUE(testing::decodeFrames(mp4In(folder), [&](const DecodedFrame& f) {
+    ++frames;
+    const Point got = kPattern.origin(f, 8);
+    const auto stop = std::find_if(kStops.begin(), kStops.end(),
+                                   [&](Point p) { return near(got, settledViewport(p)); });
+    if (stop == kStops.end()) return;  // on its way between two
+    const auto i = static_cast<std::size_t>(stop - kStops.begin());
+    EXPECT_GE(int(i), reached) << "the camera went back to stop " << i << " at " << f.pts / 6000.0;
+    reached = std::max(reached, int(i));
+    ++atStop[i];
+    const Rect want = settledViewport(*stop);
+    const int hx = static_cast<int>(stop->x - want.minX());
+    const int hy = static_cast<int>(stop->y - want.minY());
+    // Something else than the pattern inside the pointer, right of and below its hot spot, and
+    // the pattern well aside of it. Which image mutter sends depends on when the shape last
+    // changed (the client's magenta square, the theme's arrow, or our own stand-in arrow).
+    const bool pointerHere =
+        offPattern(f, want, hx + 3, hy + 8) > 60 && offPattern(f, want, hx + 40, hy + 8) < 40;
+    drawn[i] += pointerHere;
+    int foreign = 0;
+    for (int y = 4; y < f.height - 4; y += 8) {
+      for (int x = 4; x < f.width - 4; x += 8) {
+        const bool byThePointer = std::abs(x - hx) < 48 && std::abs(y - hy) < 48;
+        foreign += !byThePointer && offPattern(f, want, x, y) > 80;
+      }
     }
-    seen.push_back(s);
+    // Where a camera that trails the pointer has it, it is not known: such frames are not judged.
+    framesWithOurs += pointerHere && foreign > 2;
   }));
-  // The pointer, judged on frames amid others at the same stop: on the first and last, the
-  // camera may still trail a pointer that has moved on.
-  std::vector<int> settled(kStops.size(), 0), drawn(kStops.size(), 0);
-  for (std::size_t k = 1; k + 1 < seen.size(); ++k) {
-    const int i = seen[k].first;
-    if (i < 0 || seen[k - 1].first != i || seen[k + 1].first != i) continue;
-    ++settled[static_cast<std::size_t>(i)];
-    drawn[static_cast<std::size_t>(i)] += seen[k].second;
-  }
+  EXPECT_EQ(framesWithOurs, 0) << "something else than the screen in the video";
   for (std::size_t i = 0; i < kStops.size(); ++i) {
     SCOPED_TRACE(::testing::Message() << "stop " << i);
     // A busy machine may make few frames; a few at each stop pin the camera down.
     EXPECT_GE(atStop[i], 3) << "the camera did not settle there";
-    EXPECT_GE(drawn[i], settled[i] * 3 / 4) << "the pointer is not drawn at its hot spot";
+    // On the first and last frame there, the camera may still trail a pointer that moved on.
+    EXPECT_GE(drawn[i], (atStop[i] - 2) * 3 / 4) << "the pointer is not drawn at its hot spot";
   }
   // Most frames: the ways between the stops are short.
-  EXPECT_GE(atStop[0] + atStop[1] + atStop[2], static_cast<int>(seen.size()) * 2 / 5);
+  EXPECT_GE(atStop[0] + atStop[1] + atStop[2], frames * 2 / 5);
 }
-
-// An empty folder of the test's own, and the preferences the programs read: the stored token (no
-// dialog) and `extra` lines.
-fs::path prepare(const std::string& name, const std::string& extra = {}) {
-  const fs::path folder = scratchDir() / name;
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  session->writePreferences(extra);
-  return folder;
-}
-
-// kestrova-record on the session, as a user runs it, while the pointer walks over an animated
-// screen and rests at a few places on the way.
-TEST_F(WaylandRecording, RecordToolFollowsThePointerAndDrawsItWhereItIs) {
-  Pattern pattern(kFps);
-  MutterCast pointer(session->bus());  // its own stream stays unused: it drives the pointer
-  const fs::path folder = prepare("record");
-  pointer.moveTo(kStops[0].x, kStops[0].y);
-  const pid_t tool = session->spawn(
-      "record", {KESTROVA_RECORD_TOOL, "--seconds", "7", "--output", (folder / "f.mp4").string(),
-                 "--size", std::to_string(kOutW) + "x" + std::to_string(kOutH), "--fps",
-                 std::to_string(kFps), "--smoothing", "0", "--dead-zone", "0", "--clicks", "off"});
-  ASSERT_TRUE(walkWhileRecording(pointer, folder))
-      << "kestrova-record did not start (see " << session->folder() << "/record.log)";
-  int status = -1;
-  waitpid(tool, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << "kestrova-record failed (see " << session->folder() << "/record.log)";
-  expectFollowedTheStops(folder);
-}
-
-// `kestrova VERB` against the program already running in the session: its exit code and the line
-// it printed.
-std::pair<int, std::string> askTheProgram(const std::string& verb) {
-  const std::string log = session->folder() + "/verb.log";
-  fs::remove(log);
-  int status = -1;
-  waitpid(session->spawn("verb", {KESTROVA_APP, verb}), &status, 0);
-  std::string line;
-  std::ifstream in(log);
-  std::getline(in, line);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, line};
-}
-
-// The program itself, as a user drives it from a shortcut: `kestrova --toggle` starts it and the
-// countdown, the second one, through the running copy, stops; the file lands in the chosen folder
-// and follows the pointer as kestrova-record's does, with none of the program's windows over it.
-TEST_F(WaylandRecording, TheProgramRecordsWithTogglesAndFollowsThePointer) {
-  Pattern pattern(kFps);
-  MutterCast pointer(session->bus());
-  const fs::path folder = prepare(
-      "program", "outputPath=" + (scratchDir() / "program").string() + "\npreset=custom\ncustomW=" +
-                     std::to_string(kOutW) + "\ncustomH=" + std::to_string(kOutH) +
-                     "\nfps=" + std::to_string(kFps) + "\nsmoothing=0\ndeadZone=0\nclicks=false\n");
-  pointer.moveTo(kStops[0].x, kStops[0].y);
-  const struct Running {
-    pid_t pid;
-    ~Running() { session->end(pid); }
-  } app{session->spawn("kestrova", {KESTROVA_APP, "--toggle"})};
-  ASSERT_TRUE(walkWhileRecording(pointer, folder))
-      << "the program did not record (see " << session->folder() << "/kestrova.log)";
-  std::this_thread::sleep_for(1500ms);
-  EXPECT_EQ(askTheProgram("--toggle").first, 0) << "the running copy did not take the stop";
-  const auto idle = [] {
-    std::this_thread::sleep_for(100ms);
-    return askTheProgram("--status").second == "idle 00:00";
-  };
-  ASSERT_TRUE(waitUntil(idle, 15s)) << "the recording did not finish";
-  expectFollowedTheStops(folder);
-}
-
-// The capture of `inner`, noting in `at` when the first picture was captured: output time zero.
-class FirstFrameTap final : public CaptureSource {
- public:
-  FirstFrameTap(std::unique_ptr<CaptureSource> inner, std::atomic<double>& at)
-      : inner_(std::move(inner)), at_(at) {}
-  void start(const CaptureConfig& config, SampleSink sink, FailureHandler onFailure) override {
-    inner_->start(
-        config,
-        [this, sink](std::shared_ptr<CapturedSample> sample) {
-          double none = 0;
-          if (sample->imageBuffer())
-            at_.compare_exchange_strong(none, sample->presentationTimeSeconds());
-          sink(std::move(sample));
-        },
-        std::move(onFailure));
-  }
-  void stop() override { inner_->stop(); }
-  void requestFrame() override { inner_->requestFrame(); }
-  CaptureStats stats() const override { return inner_->stats(); }
-
- private:
-  std::unique_ptr<CaptureSource> inner_;
-  std::atomic<double>& at_;
-};
-
-// A recorder started on `cast`'s stream into `url`: 640×360 at 30 fps, a camera that settles at
-// once unless `adjust` says otherwise, and the failures it reports.
-struct CastRecording {
-  using Adjust = std::function<void(RecorderPlatform&, RecorderConfig&)>;
-  CastRecording(const MutterCast& cast, const fs::path& url, const Adjust& adjust = {}) {
-    RecorderPlatform platform =
-        linux_desktop::makeScreenCastPlatform(UniqueFd(), cast.node(), {}, kFps);
-    platform.makeCaptureSource = [make = platform.makeCaptureSource, this] {
-      return std::make_unique<FirstFrameTap>(make(), firstFrame);
-    };
-    const DisplayInfo display = chooseDisplay(platform.displays->displays(), 0);
-    cfg.displayID = display.id;
-    cfg.screenFrame = display.frame;
-    cfg.scale = display.scale;
-    cfg.width = kOutW;
-    cfg.height = kOutH;
-    cfg.fps = kFps;
-    cfg.smoothing = 0;
-    cfg.deadZone = 0;
-    cfg.url = url;
-    if (adjust) adjust(platform, cfg);
-    recorder = Recorder::create(cfg, std::move(platform));
-    recorder->setOnFailure([this](std::exception_ptr e) { errors.add(e); });
-    recorder->start();
-  }
-  // When output time zero was captured, on the steady clock; waited for.
-  Clock::time_point zero() {
-    EXPECT_TRUE(waitUntil([&] { return firstFrame > 0; }, 10s)) << "no frame came";
-    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(firstFrame.load())));
-  }
-
-  RecorderConfig cfg;
-  std::atomic<double> firstFrame{0};
-  testing::Inbox<std::exception_ptr> errors;
-  std::shared_ptr<Recorder> recorder;
-};
 
 // A still screen, and the pointer jumps across it: PipeWire sends nothing while the screen stands
 // still, yet the camera's glide after the jump shows at the frame rate, as the tracker eases. Then
@@ -392,35 +242,48 @@ TEST_F(WaylandRecording, AJumpOnAStillScreenGlidesAndTheCastsEndKeepsTheFile) {
   const Point from{200, 150}, to{1100, 600};
   cast.moveTo(from.x, from.y);
   std::this_thread::sleep_for(500ms);  // the window's arrival animates; let it finish
-  const fs::path url = prepare("glide") / "glide.mp4";
-  CastRecording recording(cast, url, [](RecorderPlatform&, RecorderConfig& cfg) {
-    cfg.smoothing = 0.45;  // eases for about 1.5 s after the jump
-  });
-  const Clock::time_point t0 = recording.zero();
+  const fs::path url = scratch() / "glide.mp4";
+  RecorderPlatform platform =
+      linux_desktop::makeScreenCastPlatform(UniqueFd(), cast.node(), {}, kFps);
+  const std::shared_future<double> firstSample = testing::watchFirstSample(platform);
+  const DisplayInfo display = platform.displays->displays().at(0);
+  RecorderConfig cfg;
+  cfg.displayID = display.id;
+  cfg.screenFrame = display.frame;
+  cfg.scale = display.scale;
+  cfg.width = kOutW;
+  cfg.height = kOutH;
+  cfg.fps = kFps;
+  cfg.smoothing = 0.45;  // eases for about 1.5 s after the jump
+  cfg.deadZone = 0;
+  cfg.clickIndicator = false;  // no reading of the machine's own mice
+  cfg.url = url;
+  testing::Inbox<std::exception_ptr> errors;
+  const auto recorder = Recorder::create(cfg, std::move(platform));
+  recorder->setOnFailure([&](std::exception_ptr e) { errors.add(e); });
+  recorder->start();
+  ASSERT_EQ(firstSample.wait_for(10s), std::future_status::ready) << "no frame came";
   std::this_thread::sleep_for(600ms);
-  const double jumpedAt = std::chrono::duration<double>(Clock::now() - t0).count();
+  // Output time zero is on the host clock, which is the steady clock.
+  const double jumpedAt =
+      std::chrono::duration<double>(Clock::now().time_since_epoch()).count() - firstSample.get();
   cast.moveTo(to.x, to.y);
   std::this_thread::sleep_for(2200ms);
   cast.stop();
-  recording.errors.waitFor(1);
+  errors.waitFor(1);
   std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(recording.recorder->stop(), url);
-  const std::vector<std::exception_ptr> told = recording.errors.take();
+  EXPECT_EQ(recorder->stop(), url);
+  const std::vector<std::exception_ptr> told = errors.take();
   ASSERT_EQ(told.size(), 1u) << "the end of the cast was not reported exactly once";
   try {
-    std::rethrow_exception(told[0]);
+    std::rethrow_exception(told[0]);  // anything else than a PlatformError fails the test
   } catch (const PlatformError& e) {
     EXPECT_TRUE(e.isSharingEnded()) << "reported as a failure: " << e.what();
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "reported as a failure: " << e.what();
   }
-  const testing::Mp4Probe probe = testing::probeMp4(url);
-  ASSERT_TRUE(probe.opened) << probe.error;
-  EXPECT_EQ(probe.decodedFrames, static_cast<int>(probe.pts.size()));
-
   std::vector<std::pair<double, Point>> frames;  // time, origin
-  ASSERT_TRUE(testing::decodeFrames(
-      url, [&](const DecodedFrame& f) { frames.emplace_back(f.pts / 6000.0, decodedOrigin(f)); }));
+  ASSERT_TRUE(testing::decodeFrames(url, [&](const DecodedFrame& f) {
+    frames.emplace_back(f.pts / 6000.0, kPattern.origin(f, 8));
+  }));
   // The first frame that left the start: the camera's first step after the jump.
   const auto moved = std::find_if(frames.begin(), frames.end(), [&](const auto& s) {
     return !near(s.second, settledViewport(from));
@@ -429,137 +292,14 @@ TEST_F(WaylandRecording, AJumpOnAStillScreenGlidesAndTheCastsEndKeepsTheFile) {
   ASSERT_NE(moved, frames.begin());
   // mutter, rendering in software on a busy machine, may take a while to show the move.
   EXPECT_NEAR(moved->first, jumpedAt, 1.0);
-
-  // Replayed over the same frame times, the tracker goes where the video went.
-  const Rect end = settledViewport(to);
-  ViewportTracker tracker{
-      {kScreenW, kScreenH}, {kOutW, kOutH}, recording.cfg.smoothing, 0, 0, 0, false};
-  tracker.update(from, 0);
-  double longestStep = 0;
-  int gliding = 0;
-  for (auto it = moved; it != frames.end(); ++it) {
-    // As the pipeline does, a step eases over at most 0.1 s.
-    const double dt = it->first - std::prev(it)->first;
-    const Rect want = tracker.update(to, std::min(dt, 0.1));
-    SCOPED_TRACE(::testing::Message() << "frame at " << it->first << " s");
-    EXPECT_NEAR(it->second.x, want.minX(), kTolX);
-    EXPECT_NEAR(it->second.y, want.minY(), kTolY);
-    if (std::abs(want.minX() - end.minX()) > 1 || std::abs(want.minY() - end.minY()) > 1) {
-      ++gliding;
-      if (it != moved) longestStep = std::max(longestStep, dt);
-    }
-  }
   // The glide at the frame rate: a frame every 1/fps s until the camera has arrived.
-  EXPECT_GE(gliding, 5);
-  if (kAtSpeed) {
-    EXPECT_LT(longestStep, 2.0 / kFps) << "the glide is not at the frame rate";
-  }
-}
-
-// A mouse press read from a pointer device (here a pipe of recorded input events) during a
-// recording: the ring grows around the pointer where the cast's metadata has it at that moment.
-TEST_F(WaylandRecording, APressDrawsTheRingWhereTheCastHasThePointer) {
-  Pattern pattern(kFps);
-  MutterCast cast(session->bus());
-  const Point at{640, 360};
-  cast.moveTo(at.x, at.y);
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  auto mouse = std::make_shared<UniqueFd>(ends[0]);
-  const UniqueFd hand(ends[1]);
-  const fs::path url = prepare("click") / "click.mp4";
-  CastRecording recording(cast, url, [mouse](RecorderPlatform& platform, RecorderConfig& cfg) {
-    platform.clickMonitor = std::make_shared<evdev::EvdevClickMonitor>([mouse] {
-      std::vector<UniqueFd> devices;
-      devices.push_back(std::move(*mouse));
-      return devices;
-    });
-    cfg.clickIndicator = true;
-  });
-  const Clock::time_point t0 = recording.zero();
-  std::this_thread::sleep_for(600ms);
-  const double pressedAt = std::chrono::duration<double>(Clock::now() - t0).count();
-  input_event press{};
-  press.type = EV_KEY;
-  press.code = BTN_LEFT;
-  press.value = 1;
-  ASSERT_EQ(write(hand.get(), &press, sizeof press), static_cast<ssize_t>(sizeof press));
-  std::this_thread::sleep_for(800ms);
-  ASSERT_EQ(recording.recorder->stop(), url);
-
-  // The ring's rim, crossed by a row and a column 8 pixels above and left of the centre, clear of
-  // any pointer image: the whitest pixel on each side of the centre is where the rim crosses, and
-  // the crossings lie symmetric about it. Where the rim is, not whether it passes a threshold:
-  // fading out over the pattern it hovers about any threshold, on one side and not the other.
-  const Rect viewport = settledViewport(at);
-  const int cx = static_cast<int>(at.x - viewport.minX()),
-            cy = static_cast<int>(at.y - viewport.minY());
-  const auto whiteness = [](const DecodedFrame& f, int x, int y) {
-    const Rgb c = rgbAt(f, x, y);
-    return std::min({c.r, c.g, c.b});  // the pattern's blue stays under 60
-  };
-  struct Rim {
-    double middle;  // output pixels from the centre
-    double whitest;
-  };
-  const auto rimAcross = [](auto&& whitenessAt) {
-    int near = -1, far = 1;
-    for (int d = 1; d <= 45; ++d) {
-      if (whitenessAt(-d) > whitenessAt(near)) near = -d;
-      if (whitenessAt(d) > whitenessAt(far)) far = d;
-    }
-    return Rim{(near + far) / 2.0, std::max(whitenessAt(near), whitenessAt(far))};
-  };
-  int ringed = 0;
-  ASSERT_TRUE(testing::decodeFrames(url, [&](const DecodedFrame& f) {
-    const Rim across = rimAcross([&](int d) { return whiteness(f, cx + d, cy - 8); });
-    const Rim down = rimAcross([&](int d) { return whiteness(f, cx - 8, cy + d); });
-    if (std::max(across.whitest, down.whitest) <= 120) return;  // no ring, or one faded out
-    const double t = f.pts / 6000.0;
-    SCOPED_TRACE(::testing::Message() << "frame at " << t << " s, pressed at " << pressedAt);
-    EXPECT_GT(t, pressedAt - 0.05) << "a ring before the press";
-    EXPECT_NEAR(across.middle, 0, 3) << "the ring is off the pointer across";
-    EXPECT_NEAR(down.middle, 0, 3) << "the ring is off the pointer down";
-    ++ringed;
-  }));
-  EXPECT_GE(ringed, 2) << "no ring in the video";
-}
-
-// Samples that repeat one frame draw the pointer each where it was: none may leave a trail of an
-// earlier one, wherever it was clipped.
-TEST(CursorOverlay, EachPlacementTakesTheLastOneAwayFirst) {
-  constexpr int w = 40, h = 30, stride = w * 4;
-  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(stride * h));
-  for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i * 7);
-  const std::vector<std::uint8_t> original = pixels;
-  const auto arrow = wayland::CursorBitmap::fallbackArrow();
-  wayland::CursorOverlay overlay;
-  struct Case {
-    int x, y;
-    bool visible;
-  };
-  for (const Case c : {Case{5, 5, true}, Case{-4, 20, true}, Case{35, -10, true},
-                       Case{38, 28, true}, Case{100, 100, true}, Case{10, 10, false}}) {
-    SCOPED_TRACE(::testing::Message() << "pointer at " << c.x << "," << c.y);
-    overlay.place(pixels.data(), w, h, stride, {c.x, c.y, c.visible ? arrow : nullptr});
-    int changed = 0;
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) {
-        const std::size_t at = static_cast<std::size_t>(y * stride + x * 4);
-        const bool differs = pixels[at] != original[at];
-        const int ix = x - c.x, iy = y - c.y;  // within the arrow's image (hot spot at its tip)
-        const bool inside =
-            c.visible && ix >= 0 && iy >= 0 && ix < arrow->width && iy < arrow->height &&
-            (arrow->argb[static_cast<std::size_t>(iy * arrow->width + ix)] >> 24) != 0;
-        EXPECT_FALSE(differs && !inside) << "a trail at " << x << "," << y;
-        changed += differs;
-      }
-    }
-    if (c.visible && c.x >= 0 && c.x < w && c.y >= 0 && c.y < h) {
-      EXPECT_GT(changed, 0);
-    }
-  }
-  EXPECT_EQ(pixels, original);
+  const auto arrived = std::find_if(
+      moved, frames.end(), [&](const auto& s) { return near(s.second, settledViewport(to)); });
+  ASSERT_NE(arrived, frames.end()) << "the camera never arrived";
+  EXPECT_GE(arrived - moved, 5) << "a jump, not a glide";
+  for (auto it = std::next(moved); testing::kAtSpeed && it <= arrived; ++it)
+    EXPECT_LT(it->first - std::prev(it)->first, 2.0 / kFps)
+        << "a gap in the glide at " << it->first;
 }
 
 }  // namespace

@@ -42,9 +42,7 @@ WaylandSession::WaylandSession(int width, int height, int secondWidth, int secon
        {"dbus-daemon", "pipewire", "wireplumber", "mutter", "gdbus",
         "/usr/libexec/xdg-desktop-portal", "/usr/libexec/xdg-desktop-portal-gnome",
         "/usr/libexec/xdg-permission-store"}) {
-    const bool installed = program[0] == '/' ? access(program, X_OK) == 0
-                                             : !QStandardPaths::findExecutable(program).isEmpty();
-    if (!installed) {
+    if (QStandardPaths::findExecutable(program).isEmpty()) {
       throw SessionUnavailable(std::string("no headless GNOME session: ") + program +
                                " is not installed (scripts/setup.sh installs it)");
     }
@@ -52,16 +50,15 @@ WaylandSession::WaylandSession(int width, int height, int secondWidth, int secon
   char templ[] = "/tmp/kestrova-wl-XXXXXX";
   if (!mkdtemp(templ)) throw SessionUnavailable("no headless GNOME session: mkdtemp failed");
   dir_ = templ;
-  for (const char* sub :
-       {"run", "services", "home/data", "home/config", "home/cache", "home/state"})
+  for (const char* sub : {"run", "home/data", "home/config", "home/cache", "home/state"})
     fs::create_directories(fs::path(dir_) / sub);
   chmod((dir_ + "/run").c_str(), 0700);
-
+  const std::string address = "unix:path=" + dir_ + "/run/bus";
   env_ = {{"PATH", "/usr/local/bin:/usr/bin:/bin"},
           {"HOME", dir_ + "/home"},
           {"LANG", "C.UTF-8"},
           {"XDG_RUNTIME_DIR", dir_ + "/run"},
-          {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir_ + "/run/bus"},
+          {"DBUS_SESSION_BUS_ADDRESS", address},
           {"WAYLAND_DISPLAY", "wayland-0"},
           {"XDG_SESSION_TYPE", "wayland"},
           {"XDG_CURRENT_DESKTOP", "GNOME"},
@@ -75,46 +72,19 @@ WaylandSession::WaylandSession(int width, int height, int secondWidth, int secon
           {"NO_AT_BRIDGE", "1"},
           {"QT_QPA_PLATFORM", "wayland"}};
 
-  // Only the portal's three services may be started by the bus (the stock set would also start
-  // the accessibility bus and the document portal, which mounts FUSE). The bus hands its own
-  // environment to what it starts, so a back end that crashed comes back on our display.
-  const std::pair<const char*, const char*> services[] = {
-      {"org.freedesktop.portal.Desktop", "xdg-desktop-portal"},
-      {"org.freedesktop.impl.portal.desktop.gnome", "xdg-desktop-portal-gnome"},
-      {"org.freedesktop.impl.portal.PermissionStore", "xdg-permission-store"}};
-  for (const auto& [name, exec] : services) {
-    std::ofstream(dir_ + "/services/" + name + ".service")
-        << "[D-BUS Service]\nName=" << name << "\nExec=/usr/libexec/" << exec << "\n";
-  }
-  std::ofstream(dir_ + "/bus.conf")
-      << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-         "<busconfig><type>session</type><listen>unix:path="
-      << dir_ << "/run/bus</listen><servicedir>" << dir_
-      << "/services</servicedir><policy context=\"default\"><allow send_destination=\"*\" "
-         "eavesdrop=\"true\"/>"
-         "<allow eavesdrop=\"true\"/>"
-         "<allow own=\"*\"/></policy></busconfig>\n";
-
   try {
-    spawn("dbus", {"dbus-daemon", "--nofork", "--config-file=" + dir_ + "/bus.conf"});
+    spawn("dbus", {"dbus-daemon", "--nofork", "--config-file=" KESTROVA_LAB_BUS_CONFIG,
+                   "--address=" + address});
     waitFor("D-Bus", 10, [&] { return fs::exists(dir_ + "/run/bus"); });
     busName_ = QString::fromStdString("kestrova-wl-" + dir_);
     spawn("pipewire", {"pipewire"});
     waitFor("PipeWire", 10, [&] { return fs::exists(dir_ + "/run/pipewire-0"); });
     spawn("wireplumber", {"wireplumber"});
-    std::vector<std::string> mutter = {"mutter",
-                                       "--headless",
-                                       "--wayland",
-                                       "--no-x11",
-                                       "--wayland-display",
-                                       "wayland-0",
-                                       "--virtual-monitor",
-                                       std::to_string(width) + "x" + std::to_string(height)};
-    if (secondWidth > 0) {
-      mutter.push_back("--virtual-monitor");
-      mutter.push_back(std::to_string(secondWidth) + "x" + std::to_string(secondHeight));
-    }
+    const auto size = [](int w, int h) { return std::to_string(w) + "x" + std::to_string(h); };
+    std::vector<std::string> mutter = {"mutter",   "--headless",        "--wayland",
+                                       "--no-x11", "--virtual-monitor", size(width, height)};
+    if (secondWidth > 0)
+      mutter.insert(mutter.end(), {"--virtual-monitor", size(secondWidth, secondHeight)});
     compositor_ = spawn("mutter", mutter);
     waitFor("mutter", 30, [&] {
       return fs::exists(dir_ + "/run/wayland-0") && hasName("org.gnome.Mutter.ScreenCast") &&
@@ -154,9 +124,8 @@ void WaylandSession::teardown() {
 }
 
 void WaylandSession::exportEnvironment() const {
-  for (const auto& [name, value] : env_) {
+  for (const auto& [name, value] : env_)
     if (name != "PATH" && name != "HOME" && name != "LANG") setenv(name.c_str(), value.c_str(), 1);
-  }
 }
 
 void WaylandSession::writePreferences(const std::string& extraLines) const {
@@ -176,20 +145,16 @@ bool WaylandSession::hasName(const QString& name) const {
   return c.isConnected() && c.interface()->isServiceRegistered(name).value();
 }
 
-pid_t WaylandSession::spawn(const std::string& logName, const std::vector<std::string>& argv,
-                            const std::vector<std::pair<std::string, std::string>>& extraEnv) {
+pid_t WaylandSession::spawn(const std::string& logName, std::vector<std::string> argv) {
   // Built before forking: the child of a threaded process must not allocate.
   std::vector<std::string> envStrings;
   for (const auto& [k, v] : env_) envStrings.push_back(k + "=" + v);
-  for (const auto& [k, v] : extraEnv) envStrings.push_back(k + "=" + v);
   std::vector<char*> envp, args;
   for (auto& s : envStrings) envp.push_back(s.data());
   envp.push_back(nullptr);
-  std::vector<std::string> argStrings = argv;
-  for (auto& s : argStrings) args.push_back(s.data());
+  for (auto& s : argv) args.push_back(s.data());
   args.push_back(nullptr);
   const std::string log = dir_ + "/" + logName + ".log";
-  const std::string program = argv.front();
 
   const pid_t pid = fork();
   if (pid < 0) throw SessionUnavailable("fork failed");
@@ -200,7 +165,7 @@ pid_t WaylandSession::spawn(const std::string& logName, const std::vector<std::s
       dup2(out, 1);
       dup2(out, 2);
     }
-    execvpe(program.c_str(), args.data(), envp.data());
+    execvpe(args[0], args.data(), envp.data());
     _exit(127);
   }
   pids_.push_back(pid);
@@ -243,9 +208,8 @@ void WaylandSession::seedGrant() {
   std::erase(pids_, pid);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     throw SessionUnavailable(
-        "no headless GNOME session: the portal's permission store refused "
-        "the grant (see " +
-        dir_ + "/seed.log)");
+        "no headless GNOME session: the permission store refused the grant (see " + dir_ +
+        "/seed.log)");
   }
 }
 

@@ -20,10 +20,10 @@ class SessionUnavailable : public std::runtime_error {
 };
 
 // A headless GNOME session of its own for tests of the Wayland back end, from Debian's packages:
-// a private D-Bus bus, PipeWire and WirePlumber, mutter with one virtual monitor and no GPU, and
-// the screen-cast portal (xdg-desktop-portal with its GNOME back end), which the bus starts on
-// demand. A grant for the virtual monitor is written into the portal's permission store, so a
-// request with restoreToken() shows no dialog.
+// a private D-Bus bus (configured in lab-bus/), PipeWire and WirePlumber, mutter with one or two
+// virtual monitors and no GPU, and the screen-cast portal (xdg-desktop-portal with its GNOME back
+// end), which the bus starts on demand. A grant for the first monitor is written into the
+// portal's permission store, so a request with restoreToken() shows no dialog.
 //
 // Every process it starts is ended by its PID when the object goes (and dies with the test process
 // if that crashes first). One per test binary is plenty: each test takes fresh streams.
@@ -52,8 +52,7 @@ class WaylandSession {
 
   // Starts `argv` in the session's environment, output to a log file in folder(); the session
   // ends it when it goes if it still runs.
-  pid_t spawn(const std::string& logName, const std::vector<std::string>& argv,
-              const std::vector<std::pair<std::string, std::string>>& extraEnv = {});
+  pid_t spawn(const std::string& logName, std::vector<std::string> argv);
   // Ends a process that spawn() started, and waits for it.
   void end(pid_t pid);
 
