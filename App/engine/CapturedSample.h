@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
+
+#include "PremultipliedImage.h"
 
 namespace kestrova {
 
@@ -24,6 +27,13 @@ struct BgraView {
   int stride = 0;                      // bytes from one row to the next
 };
 
+// A pointer the consumer draws over an image whose pixels leave it out.
+struct PointerOverlay {
+  std::shared_ptr<const PremultipliedImage> image;  // never changes once made
+  int x = 0;  // the image's top-left corner, pixels of the captured image from its top-left
+  int y = 0;
+};
+
 // The captured display image. Its pixels may be fetched lazily: only the region a frame needs.
 class CapturedImage {
  public:
@@ -34,6 +44,9 @@ class CapturedImage {
   // inside the image. Valid until the next call or the end of the sample. Nothing when they cannot
   // be had.
   virtual std::optional<BgraView> pixels(int x, int y, int w, int h) = 0;
+  // The pointer to draw over the pixels, where the source leaves it out of them (so that they
+  // need not be written to); nothing when they show it already or it is hidden.
+  virtual std::optional<PointerOverlay> pointerOverlay() const { return std::nullopt; }
 };
 
 class CapturedSample {

@@ -133,7 +133,7 @@ void FramePipeline::finishAt(double stopTime) {
     OutputBufferPool* pool = input_->pixelBufferPool();
     if (t > tl.lastTime && pool) {
       PooledBuffer buffer = acquireFrom(*pool);
-      if (buffer && convert(shown_.pixels, shown_.region, buffer->image)) {
+      if (buffer && convertShown(buffer->image)) {
         if (config_.clickIndicator && !clicks_.empty()) {
           drawClickRings(buffer->image, shown_.viewport, end);
         }
@@ -191,10 +191,17 @@ bool FramePipeline::render(std::shared_ptr<CapturedSample> sample, CapturedImage
     if (!region) return false;
     const auto pixels = image.pixels(region->x, region->y, region->w, region->h);
     if (!pixels) return false;
-    shown_ = {std::move(sample), *pixels, viewport, *region};
+    std::optional<PointerOverlay> pointer = image.pointerOverlay();
+    shown_ = {std::move(sample), *pixels, viewport, *region, std::move(pointer)};
     shownIsCurrent_ = true;
   }
-  return convert(shown_.pixels, shown_.region, out);
+  return convertShown(out);
+}
+
+bool FramePipeline::convertShown(PlanarImage& out) {
+  if (!convert(shown_.pixels, shown_.region, out)) return false;
+  if (shown_.pointer) drawPointer(out, shown_.region, *shown_.pointer);
+  return true;
 }
 
 bool FramePipeline::convert(const BgraView& src, const Region& region, PlanarImage& out) {
@@ -212,6 +219,28 @@ bool FramePipeline::convert(const BgraView& src, const Region& region, PlanarIma
   }
   return libyuv::ARGBToI420(scratch_.data(), scratchStride, out.y, out.strideY, out.u, out.strideU,
                             out.v, out.strideV, out.width, out.height) == 0;
+}
+
+void FramePipeline::drawPointer(PlanarImage& out, const Region& region,
+                                const PointerOverlay& pointer) {
+  const PremultipliedImage* image = pointer.image.get();
+  if (!image) return;
+  if (pointer.image != pointerImage_) {
+    pointerImage_ = pointer.image;
+    pointerSprite_ = RingSprite::make(*image);
+  }
+  if (!pointerSprite_) return;
+  // Drawn where the region's pixels land in the output, scaled as they are. The ring's sprite
+  // takes any image, scaled to a width of 2 × radius with its aspect kept, centred across on x,
+  // its bottom edge on y + radius.
+  const double sx = static_cast<double>(out.width) / region.w;
+  const double sy = static_cast<double>(out.height) / region.h;
+  RingPlacement at;
+  at.radius = sx * image->width / 2;
+  at.x = (pointer.x - region.x) * sx + at.radius;
+  at.y = (pointer.y - region.y) * sy + sx * image->height - at.radius;
+  at.opacity = 1;
+  pointerSprite_->composite(out, at);
 }
 
 void FramePipeline::drawClickRings(PlanarImage& out, const Rect& viewport, double now) {

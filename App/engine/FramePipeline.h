@@ -34,7 +34,8 @@ struct Timeline {
 
 // The per-frame work of a recorder: place each complete frame on the output timeline (pauses cut
 // out), move the viewport after the pointer, cut it out of the captured display, scale it to the
-// output size, draw the click rings and hand the result to the encoder.
+// output size, draw the pointer where the capture left it out, draw the click rings and hand the
+// result to the encoder.
 //
 // The video shows the screen, the pointer and time: besides the frames the capture delivers on a
 // change, the pipeline asks the capture for more while the picture would still change without one
@@ -111,6 +112,7 @@ class FramePipeline {
     BgraView pixels;
     Rect viewport;
     Region region;
+    std::optional<PointerOverlay> pointer;  // what the pixels leave out
   };
 
   // For the drop paths of handle(), which leave through a lambda the analysis cannot follow.
@@ -128,8 +130,13 @@ class FramePipeline {
   // has not changed since, otherwise fetched from `image`, whose sample is then kept.
   bool render(std::shared_ptr<CapturedSample> sample, CapturedImage& image, const Rect& viewport,
               PlanarImage& out) REQUIRES(sequence_);
+  // The shown pixels scaled and converted into `out`, the pointer they leave out drawn over them.
+  bool convertShown(PlanarImage& out) REQUIRES(sequence_);
   // Scales and converts the region's pixels into `out`.
   bool convert(const BgraView& pixels, const Region& region, PlanarImage& out) REQUIRES(sequence_);
+  // Composites `pointer` over the output frame that `region` of the captured image fills.
+  void drawPointer(PlanarImage& out, const Region& region, const PointerOverlay& pointer)
+      REQUIRES(sequence_);
   // Composites the click rings as they are at host time `now` over the output frame.
   void drawClickRings(PlanarImage& out, const Rect& viewport, double now) REQUIRES(sequence_);
   // Appends `buffer` at output time `t`, seconds.
@@ -155,6 +162,10 @@ class FramePipeline {
   Shown shown_ GUARDED_BY(sequence_);
   // No sample since the shown one has reported a change of the screen.
   bool shownIsCurrent_ GUARDED_BY(sequence_) = false;
+
+  // The pointer image last drawn, made ready for compositing; remade when the image changes.
+  std::shared_ptr<const PremultipliedImage> pointerImage_ GUARDED_BY(sequence_);
+  std::optional<RingSprite> pointerSprite_ GUARDED_BY(sequence_);
 
   // A BGRA picture of the output size, for scaling when the viewport is not the output size.
   std::vector<std::uint8_t> scratch_ GUARDED_BY(sequence_);

@@ -4,6 +4,8 @@
 #include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/utils/result.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +16,7 @@
 
 #include "CursorOverlay.h"
 #include "HostPorts.h"
+#include "Mutex.h"
 #include "ThreadAnnotations.h"
 
 namespace kestrova::wayland {
@@ -32,12 +35,17 @@ constexpr int cursorMetaSize(int w, int h) {
   return static_cast<int>(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + w * h * 4;
 }
 constexpr int kMaxCursorSide = 1024;
-// Frames of our own beyond those in flight: the newest picture, and one being filled.
+// Copies of our own beyond those in flight: the newest picture, and one being filled.
 constexpr int kSpareFrames = 2;
-// The compositor's buffers, each a whole screen mapped into our memory. We hold at most one, the
-// newest, and only until its frame is due, so four leave the compositor room to render ahead; the
-// eight asked for before cost 15 MB more at 720p (30 at 1080p) and kept no more frames.
+// The compositor's buffers, each a whole screen. Samples show them where they lie, without a copy,
+// so the pipeline holds one (the picture shown last) and the next waits for its frame to be due;
+// four leave the compositor one to draw into. The eight asked for once cost 15 MB more at 720p
+// (30 at 1080p) and kept no more frames.
 constexpr int kStreamBuffers = 4;
+// Buffers never lent to samples: the compositor's one to draw into and the newest it sent, which
+// waits for its frame. Without one to draw into, the compositor sends nothing, not even the
+// pointer's moves. A picture due when no more may be lent is copied instead.
+constexpr int kBuffersNotLent = 2;
 
 void initPipeWire() {
   static std::once_flag once;
@@ -50,8 +58,8 @@ timespec monotonic(Clock::time_point t) {
   return {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 }
 
-// The 32-bit pixel of a cursor image as premultiplied 0xAARRGGBB; false for formats not handled.
-bool cursorPixel(std::uint32_t format, const std::uint8_t* p, std::uint32_t& out) {
+// The 32-bit pixel of a cursor image as premultiplied R, G, B, A; false for formats not handled.
+bool cursorPixel(std::uint32_t format, const std::uint8_t* p, std::uint8_t* out) {
   std::uint32_t r, g, b, a;
   switch (format) {
     case SPA_VIDEO_FORMAT_RGBA:
@@ -70,8 +78,29 @@ bool cursorPixel(std::uint32_t format, const std::uint8_t* p, std::uint32_t& out
       return false;
   }
   // Premultiplied already; a colour above its alpha would overflow the blend.
-  out = a << 24 | std::min(r, a) << 16 | std::min(g, a) << 8 | std::min(b, a);
+  out[0] = static_cast<std::uint8_t>(std::min(r, a));
+  out[1] = static_cast<std::uint8_t>(std::min(g, a));
+  out[2] = static_cast<std::uint8_t>(std::min(b, a));
+  out[3] = static_cast<std::uint8_t>(a);
   return true;
+}
+
+// The stand-in for a pointer whose image the compositor sent before we joined.
+const std::shared_ptr<const PremultipliedImage>& fallbackArrow() {
+  static const std::shared_ptr<const PremultipliedImage> arrow = [] {
+    const auto bitmap = CursorBitmap::fallbackArrow();
+    auto image = std::make_shared<PremultipliedImage>();
+    image->width = bitmap->width;
+    image->height = bitmap->height;
+    image->pixels.reserve(bitmap->argb.size() * 4);
+    for (const std::uint32_t p : bitmap->argb) {
+      for (const int shift : {16, 8, 0, 24}) {
+        image->pixels.push_back(static_cast<std::uint8_t>(p >> shift));
+      }
+    }
+    return image;
+  }();
+  return arrow;
 }
 
 // The pictures we take: BGRx or BGRA of any size at a variable rate, at most `maxFps` frames a
@@ -99,12 +128,112 @@ const spa_pod* videoFormat(spa_pod_builder& b, int maxFps) {
 
 }  // namespace
 
-// A picture of our own, shared by the samples that show it.
-struct Frame {
-  std::vector<std::uint8_t> pixels;
+// A picture the samples that show it share: one of the compositor's buffers, or a copy of ours.
+struct Picture {
+  virtual ~Picture() = default;
+  const std::uint8_t* data = nullptr;  // the top-left pixel
   int width = 0, height = 0, stride = 0;
-  CursorOverlay overlay;      // touched by one sample at a time, on the sample queue
-  std::atomic<int> users{0};  // samples alive; the PipeWire thread refills a frame only at 0
+  std::atomic<int> users{0};  // samples alive; the PipeWire thread refills a copy only at 0
+};
+
+// For when no more buffers may be lent.
+struct CopiedPicture final : Picture {
+  std::vector<std::uint8_t> pixels;
+};
+
+// One of the compositor's shared-memory buffers, mapped read-only by us once, for as long as the
+// stream or a picture has it: a sample's pixels then stay readable however long it lives, also
+// once the stream has taken the buffer away (renegotiated, the cast ended, stopped).
+class Mapping {
+ public:
+  // Nothing when `d` cannot be mapped.
+  static std::shared_ptr<const Mapping> map(const spa_data& d) {
+    if (d.type != SPA_DATA_MemFd || d.fd < 0 || d.maxsize == 0) return nullptr;
+    static const auto pageSize = static_cast<std::uint32_t>(sysconf(_SC_PAGESIZE));
+    pw_map_range range;
+    pw_map_range_init(&range, d.mapoffset, d.maxsize, pageSize);
+    void* base = mmap(nullptr, range.size, PROT_READ, MAP_SHARED, static_cast<int>(d.fd),
+                      static_cast<off_t>(range.offset));
+    if (base == MAP_FAILED) return nullptr;
+    return std::shared_ptr<const Mapping>(new Mapping(base, range, d.maxsize));
+  }
+  ~Mapping() { munmap(base_, size_); }
+  Mapping(const Mapping&) = delete;
+  Mapping& operator=(const Mapping&) = delete;
+
+  const std::uint8_t* data() const { return static_cast<const std::uint8_t*>(base_) + start_; }
+  std::size_t size() const { return dataSize_; }
+
+ private:
+  Mapping(void* base, const pw_map_range& range, std::size_t dataSize)
+      : base_(base), size_(range.size), start_(range.start), dataSize_(dataSize) {}
+
+  void* base_;
+  std::size_t size_;      // mapped, whole pages
+  std::size_t start_;     // where the buffer's data begins in the first page
+  std::size_t dataSize_;  // the buffer's data
+};
+
+// What we keep of each of the stream's buffers, as its user data.
+struct BufferSlot {
+  pw_buffer* buffer = nullptr;
+  std::uint64_t serial = 0;                // tells a buffer from a later one at the same address
+  std::shared_ptr<const Mapping> mapping;  // null: not shared memory we could map; copied then
+  bool lent = false;                       // shown by samples, not to be queued until they end
+};
+
+// Buffers that samples hand back, from any thread, for the PipeWire thread to queue again. Lent
+// pictures hold it and may outlive the stream: once it is closed, what comes back is dropped.
+// Its lock is taken under the thread loop's, never the other way round.
+class BufferReturns {
+ public:
+  struct Returned {
+    pw_buffer* buffer;
+    std::uint64_t serial;
+  };
+
+  // `wake` is an event source on `loop`, signalled for each buffer handed back.
+  void open(pw_loop* loop, spa_source* wake) EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    loop_ = loop;
+    wake_ = wake;
+  }
+  void giveBack(Returned r) EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    if (!loop_) return;
+    returned_.push_back(r);
+    pw_loop_signal_event(loop_, wake_);
+  }
+  std::vector<Returned> take() EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    return std::exchange(returned_, {});
+  }
+  void close() EXCLUDES(mutex_) {
+    MutexLock lock(mutex_);
+    loop_ = nullptr;
+    wake_ = nullptr;
+    returned_.clear();
+  }
+
+ private:
+  Mutex mutex_;
+  pw_loop* loop_ GUARDED_BY(mutex_) = nullptr;
+  spa_source* wake_ GUARDED_BY(mutex_) = nullptr;
+  std::vector<Returned> returned_ GUARDED_BY(mutex_);
+};
+
+// A compositor's buffer lent to the samples that show it, handed back when the last goes.
+struct LentPicture final : Picture {
+  LentPicture(std::shared_ptr<const Mapping> m, std::shared_ptr<BufferReturns> r,
+              BufferReturns::Returned b)
+      : mapping(std::move(m)), returns(std::move(r)), buffer(b) {}
+  ~LentPicture() override { returns->giveBack(buffer); }
+  LentPicture(const LentPicture&) = delete;
+  LentPicture& operator=(const LentPicture&) = delete;
+
+  std::shared_ptr<const Mapping> mapping;
+  std::shared_ptr<BufferReturns> returns;
+  BufferReturns::Returned buffer;
 };
 
 // Counters shared with samples, which may outlive the stream.
@@ -118,34 +247,36 @@ namespace {
 
 class PipeWireSample final : public ScreenFrameSample {
  public:
-  PipeWireSample(std::shared_ptr<Frame> frame, CursorPlacement cursor, double pts, bool unchanged,
-                 std::shared_ptr<Counters> counters)
+  PipeWireSample(std::shared_ptr<Picture> picture, std::optional<PointerOverlay> pointer,
+                 double pts, bool unchanged, std::shared_ptr<Counters> counters)
       : ScreenFrameSample(pts, unchanged),
-        frame_(std::move(frame)),
-        cursor_(std::move(cursor)),
+        picture_(std::move(picture)),
+        pointer_(std::move(pointer)),
         counters_(std::move(counters)) {
-    frame_->users.fetch_add(1);
+    picture_->users.fetch_add(1);
     counters_->inFlight.fetch_add(1);
   }
   ~PipeWireSample() override {
-    frame_->users.fetch_sub(1, std::memory_order_release);
+    picture_->users.fetch_sub(1, std::memory_order_release);
     counters_->inFlight.fetch_sub(1);
   }
+  PipeWireSample(const PipeWireSample&) = delete;
+  PipeWireSample& operator=(const PipeWireSample&) = delete;
 
-  int width() const override { return frame_->width; }
-  int height() const override { return frame_->height; }
+  int width() const override { return picture_->width; }
+  int height() const override { return picture_->height; }
   std::optional<BgraView> pixels(int x, int y, int w, int h) override {
-    if (x < 0 || y < 0 || w <= 0 || h <= 0 || x + w > frame_->width || y + h > frame_->height) {
+    const Picture& p = *picture_;
+    if (x < 0 || y < 0 || w <= 0 || h <= 0 || x + w > p.width || y + h > p.height) {
       return std::nullopt;
     }
-    Frame& f = *frame_;
-    f.overlay.place(f.pixels.data(), f.width, f.height, f.stride, cursor_);
-    return BgraView{f.pixels.data() + static_cast<std::ptrdiff_t>(y) * f.stride + x * 4, f.stride};
+    return BgraView{p.data + static_cast<std::ptrdiff_t>(y) * p.stride + x * 4, p.stride};
   }
+  std::optional<PointerOverlay> pointerOverlay() const override { return pointer_; }
 
  private:
-  std::shared_ptr<Frame> frame_;
-  CursorPlacement cursor_;
+  std::shared_ptr<Picture> picture_;
+  std::optional<PointerOverlay> pointer_;
   std::shared_ptr<Counters> counters_;
 };
 
@@ -172,23 +303,30 @@ struct PipeWireStream::State {
   spa_hook registryListener{};
   spa_hook streamListener{};
   spa_source* timer GUARDED_BY(loopLocked) = nullptr;
+  spa_source* returnedEvent GUARDED_BY(loopLocked) = nullptr;  // samples handed buffers back
   bool running = false;  // the thread loop runs; set and read on the controlling thread
 
   // Connecting.
   bool formatKnown GUARDED_BY(loopLocked) = false;
   std::string error GUARDED_BY(loopLocked);  // why the stream cannot be had, once known
 
-  // The newest buffer with pixels not yet copied, kept from PipeWire until its frame is due.
+  // The stream's buffers, as it added them.
+  std::vector<std::unique_ptr<BufferSlot>> slots GUARDED_BY(loopLocked);
+  int lent GUARDED_BY(loopLocked) = 0;  // slots lent to pictures
+  std::uint64_t serials GUARDED_BY(loopLocked) = 0;
+  const std::shared_ptr<BufferReturns> returns = std::make_shared<BufferReturns>();
+  // The newest buffer with pixels not yet shown, kept from PipeWire until its frame is due.
   pw_buffer* held GUARDED_BY(loopLocked) = nullptr;
-  std::vector<std::shared_ptr<Frame>> frames GUARDED_BY(loopLocked);
-  std::shared_ptr<Frame> latest GUARDED_BY(loopLocked);  // the picture as it is now
+  std::vector<std::shared_ptr<CopiedPicture>> copies GUARDED_BY(loopLocked);
+  std::shared_ptr<Picture> latest GUARDED_BY(loopLocked);  // the picture as it is now
   int width GUARDED_BY(loopLocked) = 0;
   int height GUARDED_BY(loopLocked) = 0;
 
   // The pointer.
   std::optional<StreamPoint> cursorAt GUARDED_BY(loopLocked);
   // Null until the compositor sends one.
-  std::shared_ptr<const CursorBitmap> cursorImage GUARDED_BY(loopLocked);
+  std::shared_ptr<const PremultipliedImage> cursorImage GUARDED_BY(loopLocked);
+  StreamPoint cursorHotSpot GUARDED_BY(loopLocked);  // within cursorImage
   bool cursorHidden GUARDED_BY(loopLocked) = false;
   // For other threads: 1 << 63 | x << 32 | y (x is never negative: clamped to 0..2^31).
   std::atomic<std::uint64_t> pointerBits{0};
@@ -272,6 +410,24 @@ struct PipeWireStream::State {
     s->deliverIfDue();
   }
 
+  static void onAddBuffer(void* data, pw_buffer* b) {
+    auto* s = static_cast<State*>(data);
+    s->calledByPipeWire();
+    s->bufferAdded(b);
+  }
+
+  static void onRemoveBuffer(void* data, pw_buffer* b) {
+    auto* s = static_cast<State*>(data);
+    s->calledByPipeWire();
+    s->bufferRemoved(b);
+  }
+
+  static void onReturned(void* data, std::uint64_t) {
+    auto* s = static_cast<State*>(data);
+    s->calledByPipeWire();
+    s->queueReturned();
+  }
+
   // --- the work -------------------------------------------------------------------------------
   void formatChanged(int w, int h) REQUIRES(loopLocked) {
     if (formatKnown && (w != width || h != height) && delivering) {
@@ -304,11 +460,44 @@ struct PipeWireStream::State {
     if (onFailure) onFailure(e);
   }
 
+  void bufferAdded(pw_buffer* b) REQUIRES(loopLocked) {
+    auto slot = std::make_unique<BufferSlot>();
+    slot->buffer = b;
+    slot->serial = ++serials;
+    if (b->buffer->n_datas >= 1) slot->mapping = Mapping::map(b->buffer->datas[0]);
+    b->user_data = slot.get();
+    slots.push_back(std::move(slot));
+  }
+
+  // Pictures lent the buffer keep their own view of its memory.
+  void bufferRemoved(pw_buffer* b) REQUIRES(loopLocked) {
+    if (held == b) held = nullptr;
+    std::erase_if(slots, [&](const std::unique_ptr<BufferSlot>& slot) {
+      if (slot->buffer != b) return false;
+      if (slot->lent) --lent;
+      return true;
+    });
+    b->user_data = nullptr;
+  }
+
+  // Queues the buffers samples handed back, unless the stream has taken them away meanwhile.
+  void queueReturned() REQUIRES(loopLocked) {
+    for (const BufferReturns::Returned& r : returns->take()) {
+      for (const auto& slot : slots) {
+        if (slot->buffer != r.buffer || slot->serial != r.serial || !slot->lent) continue;
+        slot->lent = false;
+        --lent;
+        if (stream) pw_stream_queue_buffer(stream, r.buffer);
+        break;
+      }
+    }
+  }
+
   void process() REQUIRES(loopLocked) {
     bool changed = false;
     while (pw_buffer* b = pw_stream_dequeue_buffer(stream)) {
       changed |= readCursor(*b->buffer);
-      if (hasPixels(*b->buffer)) {
+      if (hasPixels(*b)) {
         if (held) pw_stream_queue_buffer(stream, held);
         held = b;
         changed = true;
@@ -320,8 +509,21 @@ struct PipeWireStream::State {
     deliverIfDue();
   }
 
-  static bool hasPixels(const spa_buffer& buf) {
-    if (buf.n_datas < 1 || !buf.datas[0].data || !buf.datas[0].chunk) return false;
+  // The first byte of the buffer's data, and its size; null when it cannot be read.
+  static std::pair<const std::uint8_t*, std::size_t> memoryOf(const pw_buffer& b) {
+    const spa_buffer& buf = *b.buffer;
+    if (buf.n_datas < 1) return {};
+    if (const auto* slot = static_cast<const BufferSlot*>(b.user_data); slot && slot->mapping) {
+      return {slot->mapping->data(), slot->mapping->size()};
+    }
+    const spa_data& d = buf.datas[0];
+    if (d.type != SPA_DATA_MemPtr || !d.data) return {};
+    return {static_cast<const std::uint8_t*>(d.data), d.maxsize};
+  }
+
+  static bool hasPixels(const pw_buffer& b) {
+    const spa_buffer& buf = *b.buffer;
+    if (!memoryOf(b).first || !buf.datas[0].chunk) return false;
     const spa_chunk& c = *buf.datas[0].chunk;
     if (c.size == 0 || (c.flags & SPA_CHUNK_FLAG_CORRUPTED)) return false;
     const auto* h = static_cast<const spa_meta_header*>(
@@ -352,70 +554,89 @@ struct PipeWireStream::State {
         cursorHidden = true;
         return changed;
       }
-      auto image = std::make_shared<CursorBitmap>();
+      auto image = std::make_shared<PremultipliedImage>();
       image->width = static_cast<int>(std::min<std::uint32_t>(bm->size.width, kMaxCursorSide));
       image->height = static_cast<int>(std::min<std::uint32_t>(bm->size.height, kMaxCursorSide));
-      image->hotX = mc->hotspot.x;
-      image->hotY = mc->hotspot.y;
-      image->argb.resize(static_cast<std::size_t>(image->width) * image->height);
+      image->pixels.resize(static_cast<std::size_t>(image->width) * image->height * 4);
       const auto* base = static_cast<const std::uint8_t*>(SPA_PTROFF(bm, bm->offset, const void));
       const int stride = bm->stride > 0 ? bm->stride : image->width * 4;
       for (int y = 0; y < image->height; ++y) {
         for (int x = 0; x < image->width; ++x) {
-          if (!cursorPixel(bm->format, base + static_cast<std::ptrdiff_t>(y) * stride + x * 4,
-                           image->argb[static_cast<std::size_t>(y * image->width + x)])) {
+          if (!cursorPixel(
+                  bm->format, base + static_cast<std::ptrdiff_t>(y) * stride + x * 4,
+                  image->pixels.data() + (static_cast<std::size_t>(y) * image->width + x) * 4)) {
             return changed;  // an unknown format: keep the image we had
           }
         }
       }
       cursorImage = std::move(image);
+      cursorHotSpot = {mc->hotspot.x, mc->hotspot.y};
       cursorHidden = false;
     }
     return changed;
   }
 
-  std::shared_ptr<Frame> freeFrame() REQUIRES(loopLocked) {
-    for (const auto& f : frames) {
-      if (f != latest && f->users.load(std::memory_order_acquire) == 0 && f->width == width &&
-          f->height == height) {
-        return f;
+  std::shared_ptr<CopiedPicture> freeCopy() REQUIRES(loopLocked) {
+    for (const auto& c : copies) {
+      if (c != latest && c->users.load(std::memory_order_acquire) == 0 && c->width == width &&
+          c->height == height) {
+        return c;
       }
     }
-    if (static_cast<int>(frames.size()) >= depth + kSpareFrames) return nullptr;
-    auto f = std::make_shared<Frame>();
-    f->width = width;
-    f->height = height;
-    f->stride = width * 4;
-    f->pixels.resize(static_cast<std::size_t>(f->stride) * height);
-    frames.push_back(f);
-    return f;
+    if (static_cast<int>(copies.size()) >= depth + kSpareFrames) return nullptr;
+    auto c = std::make_shared<CopiedPicture>();
+    c->width = width;
+    c->height = height;
+    c->stride = width * 4;
+    c->pixels.resize(static_cast<std::size_t>(c->stride) * height);
+    c->data = c->pixels.data();
+    copies.push_back(c);
+    return c;
   }
 
-  // Copies the held buffer into a frame of our own and gives it back to PipeWire.
+  // Makes the held buffer the latest picture: lent to the samples that will show it while the
+  // compositor keeps enough to go on with, otherwise copied and handed back at once.
   void takeHeld() REQUIRES(loopLocked) {
     pw_buffer* b = std::exchange(held, nullptr);
     const spa_data& d = b->buffer->datas[0];
-    std::shared_ptr<Frame> f = freeFrame();
-    if (f) {
-      const auto* src = static_cast<const std::uint8_t*>(d.data) + d.chunk->offset;
-      const int srcStride = d.chunk->stride > 0 ? d.chunk->stride : width * 4;
-      const std::size_t available = d.maxsize > d.chunk->offset ? d.maxsize - d.chunk->offset : 0;
-      const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
-      if (static_cast<std::size_t>(srcStride) * (height - 1) + rowBytes <= available) {
-        for (int y = 0; y < height; ++y) {
-          std::memcpy(f->pixels.data() + static_cast<std::ptrdiff_t>(y) * f->stride,
-                      src + static_cast<std::ptrdiff_t>(y) * srcStride, rowBytes);
-        }
-        f->overlay.reset();
-        latest = std::move(f);
+    const auto [memory, size] = memoryOf(*b);
+    const std::size_t offset = d.chunk->offset;
+    const int stride = d.chunk->stride > 0 ? d.chunk->stride : width * 4;
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
+    if (!memory || offset > size || static_cast<std::size_t>(stride) < rowBytes ||
+        static_cast<std::size_t>(stride) * (height - 1) + rowBytes > size - offset) {
+      pw_stream_queue_buffer(stream, b);  // not the picture the format promised
+      return;
+    }
+    const std::uint8_t* src = memory + offset;
+    auto* slot = static_cast<BufferSlot*>(b->user_data);
+    if (slot && slot->mapping && lent + kBuffersNotLent < static_cast<int>(slots.size())) {
+      auto picture = std::make_shared<LentPicture>(slot->mapping, returns,
+                                                   BufferReturns::Returned{b, slot->serial});
+      picture->data = src;
+      picture->width = width;
+      picture->height = height;
+      picture->stride = stride;
+      slot->lent = true;
+      ++lent;
+      latest = std::move(picture);
+      return;
+    }
+    if (std::shared_ptr<CopiedPicture> c = freeCopy()) {
+      for (int y = 0; y < height; ++y) {
+        std::memcpy(c->pixels.data() + static_cast<std::ptrdiff_t>(y) * c->stride,
+                    src + static_cast<std::ptrdiff_t>(y) * stride, rowBytes);
       }
+      latest = std::move(c);
     }
     pw_stream_queue_buffer(stream, b);
   }
 
-  CursorPlacement placement() const REQUIRES(loopLocked) {
-    if (!cursorAt || cursorHidden) return {};
-    return {cursorAt->x, cursorAt->y, cursorImage ? cursorImage : CursorBitmap::fallbackArrow()};
+  std::optional<PointerOverlay> pointerOverlay() const REQUIRES(loopLocked) {
+    if (!cursorAt || cursorHidden) return std::nullopt;
+    if (!cursorImage) return PointerOverlay{fallbackArrow(), cursorAt->x, cursorAt->y};
+    return PointerOverlay{cursorImage, cursorAt->x - cursorHotSpot.x,
+                          cursorAt->y - cursorHotSpot.y};
   }
 
   void armTimer(Clock::time_point at) REQUIRES(loopLocked) {
@@ -445,7 +666,8 @@ struct PipeWireStream::State {
     // On the grid of frame times; after a stall, a new grid from now rather than a burst.
     nextDue = now - nextDue > interval ? now + interval : nextDue + interval;
     counters->delivered.fetch_add(1);
-    sink(std::make_shared<PipeWireSample>(latest, placement(), clock.now(), unchanged, counters));
+    sink(std::make_shared<PipeWireSample>(latest, pointerOverlay(), clock.now(), unchanged,
+                                          counters));
   }
 };
 
@@ -471,6 +693,8 @@ const pw_stream_events kStreamEvents = [] {
   e.state_changed = &PipeWireStream::State::onStateChanged;
   e.param_changed = &PipeWireStream::State::onParamChanged;
   e.process = &PipeWireStream::State::onProcess;
+  e.add_buffer = &PipeWireStream::State::onAddBuffer;
+  e.remove_buffer = &PipeWireStream::State::onRemoveBuffer;
   return e;
 }();
 
@@ -509,9 +733,11 @@ PipeWireStream::PipeWireStream(UniqueFd remote, std::uint32_t nodeId, int maxFps
   {
     LoopLock lock(s);
     s.timer = pw_loop_add_timer(pw_thread_loop_get_loop(s.loop), &State::onTimer, &s);
+    s.returnedEvent = pw_loop_add_event(pw_thread_loop_get_loop(s.loop), &State::onReturned, &s);
+    if (s.returnedEvent) s.returns->open(pw_thread_loop_get_loop(s.loop), s.returnedEvent);
     s.core = remote.valid() ? pw_context_connect_fd(s.context, remote.release(), nullptr, 0)
                             : pw_context_connect(s.context, nullptr, 0);
-    if (!s.core) {
+    if (!s.core || !s.timer || !s.returnedEvent) {
       failure = kCannotConnect;
     } else {
       pw_core_add_listener(s.core, &s.coreListener, &kCoreEvents, &s);
@@ -532,10 +758,9 @@ PipeWireStream::PipeWireStream(UniqueFd remote, std::uint32_t nodeId, int maxFps
       std::uint32_t count = 0;
       if (maxFps > 0) formats[count++] = videoFormat(b, maxFps);
       formats[count++] = videoFormat(b, 0);  // for a compositor that takes no cap
-      const int res = pw_stream_connect(
-          s.stream, PW_DIRECTION_INPUT, nodeId,
-          static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
-          formats, count);
+      const int res = pw_stream_connect(s.stream, PW_DIRECTION_INPUT, nodeId,
+                                        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT),
+                                        formats, count);
       if (res < 0) failure = std::string(kCannotConnect) + " " + spa_strerror(res);
     } else if (failure.empty()) {
       failure = kCannotConnect;
@@ -594,12 +819,18 @@ void PipeWireStream::stop() {
     s.delivering = false;
     s.sink = nullptr;
     s.onFailure = nullptr;
+    // Pictures lent buffers keep their pixels, which are no longer the stream's.
+    s.returns->close();
     s.held = nullptr;  // the stream takes its buffers back when it goes
     if (s.stream) {
       pw_stream_disconnect(s.stream);
       pw_stream_destroy(s.stream);
       s.stream = nullptr;
     }
+    s.slots.clear();
+    s.lent = 0;
+    s.latest.reset();
+    s.copies.clear();
     if (s.registry) {
       spa_hook_remove(&s.registryListener);
       pw_proxy_destroy(reinterpret_cast<pw_proxy*>(s.registry));
@@ -613,6 +844,10 @@ void PipeWireStream::stop() {
     if (s.timer) {
       pw_loop_destroy_source(pw_thread_loop_get_loop(s.loop), s.timer);
       s.timer = nullptr;
+    }
+    if (s.returnedEvent) {
+      pw_loop_destroy_source(pw_thread_loop_get_loop(s.loop), s.returnedEvent);
+      s.returnedEvent = nullptr;
     }
   }
   pw_thread_loop_stop(s.loop);

@@ -20,12 +20,14 @@ struct StreamPoint {
 
 // One screen-cast stream consumed from PipeWire: a pw_stream on a pw_thread_loop of its own
 // ("kestrova.pw"), in shared-memory BGRx/BGRA buffers, with the pointer as buffer metadata (the
-// compositor leaves it out of the pixels; it is drawn back in at its hot spot).
+// compositor leaves it out of the pixels; samples hand it on as a PointerOverlay for the pipeline
+// to draw).
 //
 // The compositor sends a buffer only when the screen changed or the pointer moved. Buffers are
-// taken at most `fps` times a second: the newest is kept until its frame is due, copied into one
-// of a few frames of our own and handed back at once. Samples share those frames, each with the
-// pointer where it was when it was taken.
+// taken at most `fps` times a second: the newest is kept until its frame is due, then lent to the
+// samples that show it, read where it lies (mapped by us, so that it outlives the stream's own
+// view), and handed back to the stream when the last of them goes. Only when the compositor
+// would be left too few buffers to go on with is a picture copied into one of ours instead.
 //
 // Threads: the constructor, start(), stop() and the destructor run on one controlling thread.
 // pointer() and the size are read from any thread. requestFrame() may be called from any thread

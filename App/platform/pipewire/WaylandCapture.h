@@ -26,7 +26,8 @@ class WaylandDisplayList final : public DisplayList {
   std::uint32_t nodeId_;
 };
 
-// The cast's frames, pointer drawn in. One recording per stream: start() once.
+// The cast's frames, with the pointer for the pipeline to draw. One recording per stream: start()
+// once.
 class WaylandCaptureSource final : public CaptureSource {
  public:
   explicit WaylandCaptureSource(std::shared_ptr<PipeWireStream> stream)
