@@ -129,7 +129,7 @@ mutant pf2 "any rate of 60 or more records at 60 (== became >=)" \
   '^(PrefsTest|AppControllerTest)\.'
 
 # Slow, and about other things.
-readonly EXCLUDE='^(WaylandRecording|CursorOverlay)\.|^package$'
+readonly EXCLUDE='^WaylandRecording\.|^package$'
 
 usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; }
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "CursorOverlay.h"
+#include "CursorBitmap.h"
 #include "HostPorts.h"
 #include "Mutex.h"
 #include "ThreadAnnotations.h"
