@@ -12,10 +12,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::FakeEngineScript;
 
-class AppControllerTest : public testing::ControllerFixture {
- protected:
-  QString recordedFile() { return QString::fromStdString(engine().config.url.string()); }
-};
+using AppControllerTest = testing::ControllerFixture;
 
 TEST_F(AppControllerTest, EachOperationActsOnlyWhereTheStateTableAllowsIt) {
   const RecordingState idle = RecordingState::idle(), three = RecordingState::countdown(3),
@@ -98,7 +95,7 @@ TEST_F(AppControllerTest, ARecordingFromBeginToTheSavedFile) {
   controller().stop();
   EXPECT_EQ(views_.take(), QStringList{"remove toolbar"});
   ASSERT_TRUE(settle([&] { return !controller().lastSaved().isNull(); }));
-  EXPECT_EQ(controller().lastSaved(), recordedFile());
+  EXPECT_EQ(controller().lastSaved(), QString::fromStdString(engine().config.url.string()));
   EXPECT_EQ(services_->sounds, 1);
   EXPECT_EQ(views_.take(), QStringList{"restore main"});
   advance(1s);
@@ -164,7 +161,8 @@ TEST_F(AppControllerTest, EveryOtherEndStopsTheEngineOnceAndKeepsWhatWasRecorded
     EXPECT_EQ(engine().stops, 1);
     EXPECT_EQ(stopsWhenTold, c.message ? 1 : -1);
     EXPECT_EQ(controller().message(), QString(c.message));
-    EXPECT_EQ(controller().lastSaved(), c.kept ? recordedFile() : QString());
+    EXPECT_EQ(controller().lastSaved(),
+              c.kept ? QString::fromStdString(engine().config.url.string()) : QString());
     EXPECT_EQ(std::filesystem::exists(engine().config.url), c.kept || !c.script.stopError);
     EXPECT_EQ(services_->sounds, c.sounds);
     EXPECT_EQ(controller().hasPermission(), services_->granted);

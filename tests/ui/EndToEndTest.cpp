@@ -196,6 +196,7 @@ TEST(EndToEnd, CommandsAndHotKeysRecordTheChosenMonitorAndAKilledXServerLeavesAF
   EXPECT_TRUE(program.run({"--help"}).second.contains("--toggle"));
   program.start();
   ASSERT_TRUE(desk.awaitMapped(px(360), 0, 10000));
+  EXPECT_EQ(program.run({"--status", "--bogus"}).first, 1) << "an option it does not know";
   QThread::msleep(500);  // the hot keys are grabbed on a later turn of the event loop
   desk.resizeRoot(1366, 668);
   desk.movePointer(512, 600);  // the 640×360 viewport: (192, 280) to the monitor's bottom
