@@ -122,7 +122,11 @@ TEST_F(AppControllerTest, EveryOtherEndStopsTheEngineOnceAndKeepsWhatWasRecorded
     EXPECT_EQ(state(), RecordingState::countdown(1)) << "handled once the start answers";
     engine().startGate.open();
   };
-  const std::function<void()> decline = [this] { services_->granted = false; };
+  // The start waits until the desktop has taken the grant back, as a declined dialog does.
+  const std::function<void()> decline = [this] {
+    services_->granted = false;
+    engine().startGate.open();
+  };
   const std::function<void()> stop = [=, this] {
     recording();
     controller().stop();
@@ -136,7 +140,7 @@ TEST_F(AppControllerTest, EveryOtherEndStopsTheEngineOnceAndKeepsWhatWasRecorded
     int sounds;
   } cases[] = {
       {"a failed start", {.startError = "No start."}, {}, "No start.", false, 0},
-      {"a declined share", {.startDeclined = true}, decline, nullptr, false, 0},
+      {"a declined share", {.startDeclined = true, .blockStart = true}, decline, nullptr, false, 0},
       {"a failure in the start", {.blockStart = true}, failDuringStart, "Stopped.", true, 0},
       {"a failure while recording", {}, fail(PlatformError("Gone.")), "Gone.", true, 0},
       {"the desktop ending the share", {}, fail(PlatformError::sharingEnded()), nullptr, true, 1},
