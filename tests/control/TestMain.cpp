@@ -30,18 +30,6 @@ __attribute__((used)) const char* __lsan_default_suppressions() {
 }
 }  // extern "C"
 
-namespace {
-
-QtMessageHandler standardHandler = nullptr;
-
-// The offscreen platform says so each time a fixed-size window is laid out; nothing to act on.
-void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-  if (!message.contains(QLatin1String("does not support propagateSizeHints")))
-    standardHandler(type, context, message);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();  // no display to list them
@@ -57,7 +45,6 @@ int main(int argc, char** argv) {
 #else
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
 #endif
-  standardHandler = qInstallMessageHandler(quietHandler);
   TestApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }

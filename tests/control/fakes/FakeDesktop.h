@@ -19,7 +19,7 @@ class FakeDesktopServices final : public DesktopServices {
   bool preflightScreenCapture() override { return granted; }
   CaptureAnswer requestScreenCapture() override {
     ++requests;
-    if (requestGrants) granted = true;
+    granted = granted || requestGrants;
     return {granted, granted ? QString() : problem};
   }
   void forgetScreenCapture() override {
@@ -27,7 +27,7 @@ class FakeDesktopServices final : public DesktopServices {
     granted = false;
   }
   void openScreenCaptureSettings() override { ++settingsOpened; }
-  QString clickIndicatorProblem() const override { return clickProblem; }
+  QString clickIndicatorProblem() const override { return {}; }
   void playCompletionSound() override { ++sounds; }
   void revealInFileManager(const std::filesystem::path& file) override { revealed.push_back(file); }
   std::optional<QString> chooseFolder() override { return chosenFolder; }
@@ -36,11 +36,7 @@ class FakeDesktopServices final : public DesktopServices {
   bool granted = true;
   bool requestGrants = false;
   QString problem;  // what a refused request says
-  QString clickProblem;
-  int requests = 0;
-  int forgets = 0;
-  int settingsOpened = 0;
-  int sounds = 0;
+  int requests = 0, forgets = 0, settingsOpened = 0, sounds = 0;
   std::vector<std::filesystem::path> revealed;
   std::optional<QString> chosenFolder;
 };
@@ -65,15 +61,9 @@ class FakeDisplays final : public DesktopDisplays {
 // Writes down what the controller asks of the windows, in order.
 class FakeViews final : public RecordingViews {
  public:
-  void showCountdownPanel(const PanelArea& area) override {
-    log << "show countdown";
-    lastArea = area.available;
-  }
+  void showCountdownPanel(const PanelArea& area) override { shown("show countdown", area); }
   void removeCountdownPanel() override { log << "remove countdown"; }
-  void showToolbarPanel(const PanelArea& area) override {
-    log << "show toolbar";
-    lastArea = area.available;
-  }
+  void showToolbarPanel(const PanelArea& area) override { shown("show toolbar", area); }
   void removeToolbarPanel() override { log << "remove toolbar"; }
   void hideMainWindow() override { log << "hide main"; }
   void restoreMainWindow() override { log << "restore main"; }
@@ -83,6 +73,12 @@ class FakeViews final : public RecordingViews {
 
   QStringList log;
   QRect lastArea;
+
+ private:
+  void shown(const char* panel, const PanelArea& area) {
+    log << panel;
+    lastArea = area.available;
+  }
 };
 
 }  // namespace kestrova::testing

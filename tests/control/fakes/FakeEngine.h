@@ -34,11 +34,11 @@ class Gate {
 
 // How a fake engine behaves; set before the controller makes it.
 struct FakeEngineScript {
-  std::optional<std::string> startError;  // start() throws this as RecorderError::writer
-  bool startDeclined = false;             // start() throws RecorderError::cancelled()
-  std::optional<std::string> stopError;   // stop() throws this as RecorderError::writer
-  bool blockStart = false;                // start() waits for startGate
-  bool blockStop = false;                 // stop() waits for stopGate
+  std::optional<std::string> startError = std::nullopt;  // start() throws it as a writer error
+  bool startDeclined = false;                           // start() throws RecorderError::cancelled()
+  std::optional<std::string> stopError = std::nullopt;  // stop() throws it as a writer error
+  bool blockStart = false;                              // start() waits for startGate
+  bool blockStop = false;                               // stop() waits for stopGate
 };
 
 // An engine that writes a small file at its configured path when started, and answers as its
@@ -51,7 +51,6 @@ class FakeEngine final : public RecordingEngine {
   void setOnFailure(FailureHandler handler) override { onFailure_ = std::move(handler); }
 
   void start() override {
-    ++starts;
     if (script_.blockStart) startGate.wait();
     std::ofstream(config.url) << "frames";
     if (script_.startError) throw RecorderError::writer(*script_.startError);
@@ -79,7 +78,6 @@ class FakeEngine final : public RecordingEngine {
   }
 
   const RecorderConfig config;
-  std::atomic<int> starts{0};
   std::atomic<int> stops{0};
   std::vector<bool> pauses;  // main thread
   Gate startGate;
