@@ -52,7 +52,6 @@ bool decodeFrames(const std::filesystem::path& path,
     p.format += " " + std::string(name ? name : "?");
   }
   p.durationUnits = av_rescale_q(fmt->duration, AV_TIME_BASE_Q, kUnits);
-  p.trackDurationUnits = av_rescale_q(st->duration, st->time_base, kUnits);
 
   const AVCodec* codec = avcodec_find_decoder(par->codec_id);
   const Owned<AVCodecContext, avcodec_free_context> dec(avcodec_alloc_context3(codec));

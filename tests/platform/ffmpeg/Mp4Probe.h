@@ -18,9 +18,8 @@ struct Mp4Probe {
   int width = 0, height = 0;
   std::vector<std::int64_t> pts;  // packets in file order, 1/6000 s
   std::vector<bool> keyFrames;
-  std::int64_t durationUnits = 0;       // the file's duration, 1/6000 s
-  std::int64_t trackDurationUnits = 0;  // the video track's
-  int decodedFrames = 0;                // frames the decoder turned out
+  std::int64_t durationUnits = 0;  // the file's duration, 1/6000 s
+  int decodedFrames = 0;           // frames the decoder turned out
 };
 
 // Reads the file and decodes every frame.
