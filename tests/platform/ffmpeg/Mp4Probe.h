@@ -12,28 +12,18 @@ namespace kestrova::testing {
 struct Mp4Probe {
   bool opened = false;
   std::string error;
-  int videoStreams = 0;
-  int audioStreams = 0;
-  std::string codec;  // e.g. "h264"
-  int profile = -1;   // FF_PROFILE_H264_*
+  // Size, codec, profile, colour matrix, range, primaries and transfer, e.g.
+  // "320x240 h264 High smpte170m tv bt709 iec61966-2-1".
+  std::string format;
   int width = 0, height = 0;
-  int colorSpace = -1, colorRange = -1, colorPrimaries = -1, colorTransfer = -1;  // AVCOL_*
   std::vector<std::int64_t> pts;  // packets in file order, 1/6000 s
   std::vector<bool> keyFrames;
-  std::int64_t durationUnits = 0;       // the file's duration, 1/6000 s
-  std::int64_t trackDurationUnits = 0;  // the video track's
-  std::int64_t indexEntries = 0;        // samples the demuxer's index knows up front
-  int decodedFrames = 0;                // frames the decoder turned out without error
-  bool seekWorked = false;  // a seek to the middle landed on a key frame at or before it
+  std::int64_t durationUnits = 0;  // the file's duration, 1/6000 s
+  int decodedFrames = 0;           // frames the decoder turned out
 };
 
-// Reads the file; decodes every frame when `decode` is set.
-Mp4Probe probeMp4(const std::filesystem::path& path, bool decode = true);
-
-// Seeks to each of `targets` (1/6000 s) in turn, backwards to a key frame as players do, and
-// returns the time of the key frame each seek landed on (-1 where a seek failed).
-std::vector<std::int64_t> seekLandings(const std::filesystem::path& path,
-                                       const std::vector<std::int64_t>& targets);
+// Reads the file and decodes every frame.
+Mp4Probe probeMp4(const std::filesystem::path& path);
 
 // One decoded 4:2:0 picture, valid only during the callback.
 struct DecodedFrame {
@@ -47,19 +37,20 @@ struct DecodedFrame {
   std::uint8_t v(int x, int row) const { return planes[2][row / 2 * strides[2] + x / 2]; }
 };
 
-// Decodes the first video stream and hands each picture over in presentation order; false when
-// the file cannot be opened or decoded.
+// Decodes the first video stream and hands each picture over in presentation order (to `onFrame`
+// if set), filling `probe` if given; false when the file cannot be opened or decoded.
 bool decodeFrames(const std::filesystem::path& path,
-                  const std::function<void(const DecodedFrame&)>& onFrame);
+                  const std::function<void(const DecodedFrame&)>& onFrame,
+                  Mp4Probe* probe = nullptr);
 
 // A top-level box of an MP4 file, read with no help from FFmpeg.
 struct Mp4Box {
   std::string type;  // e.g. "ftyp", "moov", "moof", "mdat"
   std::int64_t offset = 0;
-  std::vector<std::uint8_t> bytes;  // the whole box, header included
+  std::vector<std::uint8_t> bytes;  // the whole box, header included; empty when cut off
 };
 
-// The file's top-level boxes in order; with `withBytes` false, each box's bytes are left empty.
-std::vector<Mp4Box> topLevelBoxes(const std::filesystem::path& path, bool withBytes = false);
+// The file's top-level boxes in order, up to the first one cut off.
+std::vector<Mp4Box> topLevelBoxes(const std::filesystem::path& path);
 
 }  // namespace kestrova::testing

@@ -70,10 +70,12 @@ inline void paintStillScreen(const PlanarImage& out, int index) {
 }
 
 // Paints frame `index` into a buffer of `input`'s pool and appends it at `pts` (1/6000 s), waiting
-// while the writer's queue is full; false when there is no buffer or the append is refused.
+// while the writer's queue is full; false when it stays full for 2 s (a writer that gave up
+// stays so), there is no buffer or the append is refused.
 inline bool appendScreenFrame(WriterInput& input, std::int64_t pts, int index,
                               void (*paint)(const PlanarImage&, int) = paintScreen) {
-  while (!input.isReadyForMoreMediaData()) {
+  for (int waited = 0; !input.isReadyForMoreMediaData(); ++waited) {
+    if (waited == 10000) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   PooledBuffer buffer = acquireFrom(*input.pixelBufferPool());
