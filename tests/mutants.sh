@@ -78,6 +78,9 @@ mutant pp3 "a changed screen shows the pixels of the last image (swapped test)" 
   'if (!sample->imageUnchanged()) shownIsCurrent_ = false;' \
   'if (sample->imageUnchanged()) shownIsCurrent_ = false;' \
   '^(Timeline|FramePipelinePixels)\.' '^RecorderTest\.'
+mutant pp4 "a pointer left out of the pixels drawn unscaled" \
+  'at.x = (pointer.x - region.x) * sx + at.radius;' 'at.x = (pointer.x - region.x) + at.radius;' \
+  '^FramePipelinePixels\.'
 
 # Click rings.
 mutant cr1 "ring x ignores the viewport's left edge" \

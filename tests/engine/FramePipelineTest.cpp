@@ -167,5 +167,39 @@ TEST(FramePipelinePixels, TheOutputShowsItsPartOfTheDisplayInItsColours) {
   }
 }
 
+// A pointer the capture leaves out of its pixels lands where they do, scaled as they are.
+TEST(FramePipelinePixels, APointerLeftOutOfThePixelsIsDrawnWhereTheyLand) {
+  struct Case {
+    const char* name;
+    RecorderConfig config;
+    Rect drawn;  // where the 8×8 pointer placed at (200, 150) of the display lands in the output
+  };
+  const Case cases[] = {
+      {"as it is", pipelineConfig(640, 400, 320, 180), {{40, 40}, {8, 8}}},
+      {"scaled by 1.5", pipelineConfig(640, 400, 960, 540), {{300, 195}, {12, 12}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PipelineRig r(c.config, [](int, int) { return 0xff000000u; });
+    r.pointer.location = {320, 200};
+    r.image.overlay = PointerOverlay{std::make_shared<PremultipliedImage>(PremultipliedImage{
+                                         8, 8, std::vector<std::uint8_t>(8 * 8 * 4, 255)}),
+                                     200, 150};
+    r.frame(1.0);
+    const int w = int(c.config.width), h = int(c.config.height);
+    int white = 0, misplaced = 0;
+    for (int j = 0; j < h; ++j) {
+      for (int i = 0; i < w; ++i) {
+        if (r.input.lastY[j * w + i] < 125) continue;
+        ++white;
+        misplaced += i < c.drawn.minX() - 1 || i > c.drawn.maxX() || j < c.drawn.minY() - 1 ||
+                     j > c.drawn.maxY();
+      }
+    }
+    EXPECT_NEAR(white, c.drawn.width() * c.drawn.height(), 2 * c.drawn.width());
+    EXPECT_EQ(misplaced, 0);
+  }
+}
+
 }  // namespace
 }  // namespace kestrova

@@ -23,6 +23,7 @@ class FakeImage final : public CapturedImage {
 
   int width() const override { return width_; }
   int height() const override { return height_; }
+  std::optional<PointerOverlay> pointerOverlay() const override { return overlay; }
   std::optional<BgraView> pixels(int x, int y, int, int) override {
     ++fetches;
     const auto* base = reinterpret_cast<const std::uint8_t*>(pixels_.data());
@@ -30,6 +31,7 @@ class FakeImage final : public CapturedImage {
   }
 
   int fetches = 0;
+  std::optional<PointerOverlay> overlay;  // a pointer the capture leaves out of its pixels
 
  private:
   int width_;
