@@ -18,20 +18,9 @@ class Counter {
     lock.lock();
     bump();
   }
-#ifdef BREAK_UNLOCKED_WRITE
-  void reset() {
-    count_ = 0;
-  }
-#endif
 #ifdef BREAK_REQUIRES
   void addUnlocked() {
     bump();
-  }
-#endif
-#ifdef BREAK_EXCLUDES
-  void addTwice() {
-    MutexLock lock(mutex_);
-    add();
   }
 #endif
 

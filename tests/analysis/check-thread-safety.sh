@@ -21,7 +21,7 @@ if ! out=$(compile); then
   echo "$out"
   status=1
 fi
-for fault in AFTER_UNLOCK UNLOCKED_WRITE REQUIRES EXCLUDES QUEUE_CHECK SEQUENCE_CHECK; do
+for fault in AFTER_UNLOCK REQUIRES QUEUE_CHECK SEQUENCE_CHECK; do
   if out=$(compile "-DBREAK_$fault"); then
     echo "FAIL: BREAK_$fault compiles; the analysis missed it"
     status=1

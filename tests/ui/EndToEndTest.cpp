@@ -5,7 +5,6 @@
 // the program.
 
 #include <gtest/gtest.h>
-#include <xcb/xcb_keysyms.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,6 +24,7 @@ namespace kestrova {
 namespace {
 
 using Box = x11::RootRect;
+constexpr xcb_keysym_t kControlL = 0xffe3, kAltL = 0xffe9;
 
 bool waitFor(const std::function<bool()>& done, int ms) {
   QElapsedTimer timer;
@@ -65,21 +65,6 @@ class Desk : public testing::X11Scene {
     return box;
   }
 
-  void pressCtrlAlt(xcb_keysym_t keysym) {
-    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c());
-    std::vector<xcb_keycode_t> keys;
-    for (const xcb_keysym_t sym : {xcb_keysym_t{0xffe3}, xcb_keysym_t{0xffe9}, keysym}) {
-      xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, sym);  // Control_L, Alt_L, …
-      keys.push_back(codes ? codes[0] : 0);
-      std::free(codes);
-    }
-    xcb_key_symbols_free(symbols);
-    for (const xcb_keycode_t key : keys)
-      xcb_test_fake_input(c(), XCB_KEY_PRESS, key, XCB_CURRENT_TIME, root(), 0, 0, 0);
-    for (auto key = keys.rbegin(); key != keys.rend(); ++key)
-      xcb_test_fake_input(c(), XCB_KEY_RELEASE, *key, XCB_CURRENT_TIME, root(), 0, 0, 0);
-    sync();
-  }
   // A still screen records nothing: the pointer stirs, and the camera with it.
   void stir(int x, int y) const {
     for (int i = 0; i < 15; ++i) {
@@ -213,7 +198,7 @@ TEST(EndToEnd, CommandsAndHotKeysRecordTheChosenMonitorAndAKilledXServerLeavesAF
   desk.resizeRoot(1366, 768);
   desk.stir(512, 600);
 
-  desk.pressCtrlAlt('r');
+  desk.type({kControlL, kAltL, 'r'});
   EXPECT_EQ(program.awaitStatus("idle", 15000), "idle 00:00");
   ASSERT_TRUE(desk.awaitMapped(px(360), 0, 10000)) << "the window comes back with the file";
   EXPECT_FALSE(desk.mapped(px(232), px(48)));
@@ -226,7 +211,7 @@ TEST(EndToEnd, CommandsAndHotKeysRecordTheChosenMonitorAndAKilledXServerLeavesAF
 
   // Qt ends the program when its X connection breaks; the recording is finished first, and
   // nothing crashes on the way out.
-  desk.pressCtrlAlt('r');
+  desk.type({kControlL, kAltL, 'r'});
   ASSERT_TRUE(desk.awaitMapped(px(232), px(48), 8000)) << "recording";
   desk.stir(512, 600);
   xvfb.kill();

@@ -158,8 +158,9 @@ class FakeScreenCast : public FakePortal {
     }
     const QString fresh = QStringLiteral("token-%1").arg(tokens_.size());
     tokens_[fresh] = fresh;
-    const QVariantMap properties{{QStringLiteral("size"), pair(1280, 720)},
-                                 {QStringLiteral("position"), pair(1920, 0)}};
+    // QtDBus sends both as (ii), as the portal does.
+    const QVariantMap properties{{QStringLiteral("size"), QSize(1280, 720)},
+                                 {QStringLiteral("position"), QPoint(1920, 0)}};
     return respond(
         call, options, 0,
         {{QStringLiteral("streams"), QVariant::fromValue(QList<StreamEntry>{{42, properties}})},
@@ -179,15 +180,6 @@ class FakeScreenCast : public FakePortal {
   }
 
  private:
-  // An (ii) pair, as a stream's size and position are sent.
-  static QVariant pair(int first, int second) {
-    QDBusArgument arg;
-    arg.beginStructure();
-    arg << first << second;
-    arg.endStructure();
-    return QVariant::fromValue(arg);
-  }
-
   static inline const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
   // Restore tokens the permission store knows (as keys), and the one each session was asked
   // with (by its path).

@@ -5,7 +5,6 @@
 
 #include <mutex>
 
-#include "X11Desktop.h"
 #include "platform/x11/X11Scene.h"
 #include "support/Inbox.h"
 #include "support/XvfbServer.h"
@@ -26,8 +25,6 @@ TEST_F(X11ClickMonitorTest, LeftAndRightPressesArriveUntilTheMonitorIsRemoved) {
   ASSERT_TRUE(token);
   for (const std::uint8_t button : {2, 1, 4, 3}) user_.click(100, 30, button);
   ASSERT_TRUE(calls_.waitFor(2));
-  // The handler reads the pointer where it is, in desktop points (y up).
-  EXPECT_EQ(X11PointerSource(server_.display().c_str()).mouseLocation(), (Point{100, 450}));
 
   // Removal ends delivery: the next press reaches only a monitor installed afterwards.
   token.reset();

@@ -6,12 +6,15 @@
 #include <xcb/composite.h>
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
 #include <xcb/xcbext.h>
 #include <xcb/xtest.h>
 
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -122,6 +125,22 @@ class X11Scene {
     movePointer(x, y);
     xcb_test_fake_input(c(), XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
     xcb_test_fake_input(c(), XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    sync();
+  }
+
+  // The first key that makes `keysym`; 0 when none does.
+  std::uint8_t keycode(xcb_keysym_t keysym) const {
+    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c());
+    const x11::XcbReply<xcb_keycode_t> codes(xcb_key_symbols_get_keycode(symbols, keysym));
+    xcb_key_symbols_free(symbols);
+    return codes ? codes.get()[0] : 0;
+  }
+  // Presses the keys in order and releases them in reverse, as fingers do.
+  void type(std::initializer_list<xcb_keysym_t> keysyms) const {
+    for (const xcb_keysym_t k : keysyms)
+      xcb_test_fake_input(c(), XCB_KEY_PRESS, keycode(k), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    for (auto it = std::rbegin(keysyms); it != std::rend(keysyms); ++it)
+      xcb_test_fake_input(c(), XCB_KEY_RELEASE, keycode(*it), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
     sync();
   }
 
