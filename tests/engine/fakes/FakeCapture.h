@@ -23,7 +23,10 @@ class FakeImage final : public CapturedImage {
 
   int width() const override { return width_; }
   int height() const override { return height_; }
-  std::optional<PointerOverlay> pointerOverlay() const override { return overlay; }
+  std::optional<PointerOverlay> pointerOverlay() const override {
+    if (!overlay.image) return std::nullopt;
+    return overlay;
+  }
   std::optional<BgraView> pixels(int x, int y, int, int) override {
     ++fetches;
     const auto* base = reinterpret_cast<const std::uint8_t*>(pixels_.data());
@@ -31,7 +34,7 @@ class FakeImage final : public CapturedImage {
   }
 
   int fetches = 0;
-  std::optional<PointerOverlay> overlay;  // a pointer the capture leaves out of its pixels
+  PointerOverlay overlay;  // a pointer the capture leaves out of its pixels, when it has an image
 
  private:
   int width_;
