@@ -42,6 +42,13 @@ constexpr int kSpareFrames = 2;
 // four leave the compositor one to draw into. The eight asked for once cost 15 MB more at 720p
 // (30 at 1080p) and kept no more frames.
 constexpr int kStreamBuffers = 4;
+// A still screen is sent once, as the cast starts, and on a busy machine that picture can be lost
+// on its way: a pointer-only buffer right behind it takes its place. With no picture this long
+// after the start, our end pauses a moment; the compositor starts the cast afresh when it resumes
+// and sends the screen again, within a few tenths of a second, or we ask again.
+constexpr auto kPictureWait = std::chrono::seconds(2);
+constexpr auto kPauseFor = std::chrono::milliseconds(100);
+constexpr auto kPictureWaitAgain = std::chrono::seconds(1);
 // Buffers never lent to samples: the compositor's one to draw into and the newest it sent, which
 // waits for its frame. Without one to draw into, the compositor sends nothing, not even the
 // pointer's moves. A picture due when no more may be lent is copied instead.
@@ -338,6 +345,8 @@ struct PipeWireStream::State {
   bool reported GUARDED_BY(loopLocked) = false;
   Clock::duration interval GUARDED_BY(loopLocked){};
   Clock::time_point nextDue GUARDED_BY(loopLocked){};
+  Clock::time_point nudgeAt GUARDED_BY(loopLocked){};  // no picture yet: when to pause or resume
+  bool nudgePaused GUARDED_BY(loopLocked) = false;
   int depth GUARDED_BY(loopLocked) = 6;
   CaptureSource::SampleSink sink GUARDED_BY(loopLocked);
   CaptureSource::FailureHandler onFailure GUARDED_BY(loopLocked);
@@ -644,6 +653,18 @@ struct PipeWireStream::State {
     pw_loop_update_timer(pw_thread_loop_get_loop(loop), timer, &value, nullptr, true);
   }
 
+  // Pauses our end, or resumes it, when it is time to ask again for the first picture.
+  void askForPicture(Clock::time_point now) REQUIRES(loopLocked) {
+    if (now < nudgeAt) {
+      armTimer(nudgeAt);
+      return;
+    }
+    nudgePaused = !nudgePaused;
+    pw_stream_set_active(stream, !nudgePaused);
+    nudgeAt = now + (nudgePaused ? Clock::duration(kPauseFor) : Clock::duration(kPictureWaitAgain));
+    armTimer(nudgeAt);
+  }
+
   void deliverIfDue() REQUIRES(loopLocked) {
     if (!delivering || reported) return;
     if (!pending && !requested) return;
@@ -659,7 +680,14 @@ struct PipeWireStream::State {
       return;
     }
     if (held) takeHeld();
-    if (!latest) return;  // pointer news before any picture
+    if (!latest) {  // pointer news before any picture
+      askForPicture(now);
+      return;
+    }
+    if (nudgePaused) {
+      pw_stream_set_active(stream, true);
+      nudgePaused = false;
+    }
     const bool unchanged = !pending;
     pending = false;
     requested = false;
@@ -802,6 +830,7 @@ void PipeWireStream::start(const CaptureConfig& config, CaptureSource::SampleSin
   s.interval = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double>(1.0 / std::max(config.fps, 1)));
   s.nextDue = Clock::now();
+  s.nudgeAt = s.nextDue + kPictureWait;
   s.pending = true;  // the screen as it is when capture starts is the first frame
   s.delivering = true;
   if (!s.error.empty()) {
