@@ -319,6 +319,9 @@ echo
 echo "$((${#ORDER[@]} - SURVIVORS)) of ${#ORDER[@]} caught."
 ((SURVIVORS == 0))
 
+# After the second folding (tests 40 % of the product's lines, 59 cases), with pp4 added: 28 of 28
+# caught with --quick, in 5 minutes; every fault by the first test its stages name.
+#
 # The run before the test suite was folded: main at 0ac59ed, 25 of 27 caught (17 minutes on a
 # loaded machine); with the two tests added since, 27 of 27 (5 minutes). The first test to fail:
 #   vt1 ViewportTracker.EasesTowardsTheDeadZoneEdge
