@@ -19,7 +19,7 @@ struct RecorderConfig {
   double smoothing = 0.5;  // see ViewportTracker
   double deadZone = 0.25;
   bool clickIndicator = true;
-  std::filesystem::path url;  // the output MP4; an existing file there is replaced
+  std::filesystem::path url;  // the output MP4; a name already taken gets " (2)", " (3)", ...
 };
 
 }  // namespace kestrova
