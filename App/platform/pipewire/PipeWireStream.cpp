@@ -481,11 +481,11 @@ struct PipeWireStream::State {
   // Pictures lent the buffer keep their own view of its memory.
   void bufferRemoved(pw_buffer* b) REQUIRES(loopLocked) {
     if (held == b) held = nullptr;
-    std::erase_if(slots, [&](const std::unique_ptr<BufferSlot>& slot) {
-      if (slot->buffer != b) return false;
-      if (slot->lent) --lent;
-      return true;
-    });
+    for (const auto& slot : slots) {
+      if (slot->buffer == b && slot->lent) --lent;
+    }
+    std::erase_if(slots,
+                  [b](const std::unique_ptr<BufferSlot>& slot) { return slot->buffer == b; });
     b->user_data = nullptr;
   }
 
